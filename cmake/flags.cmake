@@ -1,0 +1,24 @@
+# Compiler flags for every target of ours. Floating point must round identically on both targets:
+# no contraction anywhere, and SSE2 arithmetic instead of x87 on i686.
+add_compile_options(-Wall -Wextra -Wpedantic -Wshadow -Werror -ffp-contract=off)
+if(WIN32)
+  add_compile_options(-msse2 -mfpmath=sse)
+  # Test programs carry their runtime with them, so Wine needs nothing but the system DLLs.
+  add_link_options(-static)
+endif()
+if(KINETISCAN_SANITIZE)
+  add_compile_options(-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=address,undefined)
+endif()
+
+# The plug-in's own code: nothing may throw across the binary contract.
+function(kinetiscan_plugin_flags target)
+  target_compile_options(${target} PRIVATE -fno-exceptions -fno-rtti)
+endfunction()
+
+# Adds a GoogleTest program; under Wine it runs through CMAKE_CROSSCOMPILING_EMULATOR.
+function(kinetiscan_test name)
+  add_executable(${name} ${ARGN})
+  target_link_libraries(${name} PRIVATE GTest::gtest_main)
+  add_test(NAME ${name} COMMAND ${name})
+endfunction()

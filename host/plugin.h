@@ -1,0 +1,33 @@
+// The plug-in library as a host sees it: a file loaded by name and its five entry points.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "kinetiscan/exports.h"
+
+namespace kinetiscan::host {
+
+class Plugin {
+ public:
+  // Loads the plug-in built beside the running program (Kinetiscan.x32 or libkinetiscan.so), or
+  // the given file. Null, with the reason in `error`, if the file or an entry point is missing.
+  static std::unique_ptr<Plugin> load(std::string* error, const char* file = nullptr);
+  ~Plugin();
+  Plugin(const Plugin&) = delete;
+  Plugin& operator=(const Plugin&) = delete;
+
+  DllGetClassFormFn getClassForm = nullptr;
+  DllGetInterfaceFn getInterface = nullptr;
+  DllGetClassInfoFn getClassInfo = nullptr;
+  DllGetClassObjectFn getClassObject = nullptr;
+  DllCanUnloadNowFn canUnloadNow = nullptr;
+
+  static const char* defaultFile();
+
+ private:
+  Plugin() = default;
+  void* module_ = nullptr;
+};
+
+}  // namespace kinetiscan::host

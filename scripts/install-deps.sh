@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# Installs the Debian 12 packages the build and tests need, as root, only when some are missing.
+set -euo pipefail
+
+packages=(
+  cmake make g++ pkg-config binutils
+  googletest libgtest-dev libbenchmark-dev
+  g++-mingw-w64-i686-posix binutils-mingw-w64-i686
+  wine wine32:i386 xvfb xauth
+)
+
+missing=()
+for package in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' ||
+    missing+=("$package")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+if [ "$(id -u)" -ne 0 ]; then
+  echo "missing packages: ${missing[*]}; run as root to install them" >&2
+  exit 1
+fi
+echo "installing: ${missing[*]}"
+dpkg --print-foreign-architectures | grep -qx i386 || dpkg --add-architecture i386
+export DEBIAN_FRONTEND=noninteractive
+apt-get update -qq
+apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null

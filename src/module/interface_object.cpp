@@ -1,0 +1,82 @@
+// Interface objects: reference counting that forwards to the owning instance.
+#include "module/interface_object.h"
+
+#include <new>
+
+namespace kinetiscan {
+namespace {
+
+constinit ModuleFrameState state;
+
+std::int32_t ownerAddRef(InstanceHeader* owner) { return owner->ops->addRef(owner); }
+std::int32_t ownerRelease(InstanceHeader* owner) { return owner->ops->release(owner); }
+
+}  // namespace
+
+ModuleFrameState& moduleFrameState() { return state; }
+void resetModuleFrameStateForTest() { state = ModuleFrameState{}; }
+
+void* hostAllocate(std::uint32_t size, HostAllocator* allocator) {
+  if (allocator == nullptr || allocator->ops == nullptr) return nullptr;
+  for (;;) {
+    if (void* block = allocator->ops->allocate(allocator, size)) return block;
+    // As operator new does: give the process's handler a chance to free memory, then retry.
+    std::new_handler handler = std::get_new_handler();
+    if (handler == nullptr) return nullptr;
+    handler();
+  }
+}
+
+void hostFree(void* block, HostAllocator* allocator) {
+  if (allocator == nullptr || allocator->ops == nullptr) return;
+  allocator->ops->free(allocator, block);
+}
+
+Result makeInterfaceObject(InstanceHeader* owner, const void* ops, void** out) {
+  if (out == nullptr) return kNoInterface;
+  if (owner == nullptr || owner->ops == nullptr) {
+    *out = nullptr;  // no allocator to be reached
+    return kNoMemory;
+  }
+  auto* object =
+      static_cast<InterfaceObject*>(hostAllocate(sizeof(InterfaceObject), owner->allocator));
+  if (object == nullptr) {
+    *out = nullptr;
+    return kNoMemory;
+  }
+  object->owner = owner;
+  object->count = 1;
+  // One reference for the object's existence, one for its first own reference.
+  ownerAddRef(owner);
+  ownerAddRef(owner);
+  ++state.liveObjectCount;
+  object->ops = ops;
+  *out = object;
+  return kOk;
+}
+
+Result queryInterfaceOf(InterfaceObject* object, const Guid* interfaceId, void** out) {
+  InstanceHeader* owner = object->owner;
+  return owner->ops->queryInterface(owner, interfaceId, out);
+}
+
+std::int32_t addRefOf(InterfaceObject* object) {
+  ownerAddRef(object->owner);
+  return ++object->count;
+}
+
+std::int32_t releaseOf(InterfaceObject* object, bool castMember) {
+  // The record may be freed below, so everything needed afterwards is read first.
+  InstanceHeader* owner = object->owner;
+  const std::int32_t n = --object->count;
+  if (n == 0) {
+    if (castMember) state.currentCastMemberObject = nullptr;
+    hostFree(object, owner->allocator);
+    --state.liveObjectCount;
+    ownerRelease(owner);
+  }
+  ownerRelease(owner);
+  return n;
+}
+
+}  // namespace kinetiscan
