@@ -1,0 +1,86 @@
+// Block averages. Rect arithmetic is done in 64 bits and only the part of the rect inside the
+// picture is visited, so every int32 rect is safe and a huge one costs no more than the frame.
+#include "analysis/block_average.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdint>
+
+#include "analysis/analysis_state.h"
+#include "analysis/frame_view.h"
+#include "analysis/pixel_math.h"
+
+namespace kinetiscan {
+namespace {
+
+constexpr ColourRecord kBlack{0, 0, 0, 1};
+
+struct Span {
+  std::int64_t begin;
+  std::int64_t end;  // exclusive
+};
+
+using Sums = std::array<std::uint64_t, kComponents>;
+
+Sums sumFrame(const FrameView& frame, Span rows, Span columns) {
+  Sums sums{};
+  for (std::int64_t row = rows.begin; row < rows.end; ++row) {
+    for (std::int64_t column = columns.begin; column < columns.end; ++column) {
+      const std::uint64_t first = static_cast<std::uint64_t>(row * kColumns + column) * kComponents;
+      for (int k = 0; k < kComponents; ++k) {
+        // Bytes a short frame lacks count as 0.
+        if (first + k < frame.count) sums[k] += frame.bytes[first + k];
+      }
+    }
+  }
+  return sums;
+}
+
+Sums sumPlane(const ImagePlane& plane, Span rows, Span columns) {
+  Sums sums{};
+  for (std::int64_t row = rows.begin; row < rows.end; ++row) {
+    for (std::int64_t column = columns.begin; column < columns.end; ++column) {
+      for (int k = 0; k < kComponents; ++k) sums[k] += componentToByte(plane[row][column][k]);
+    }
+  }
+  return sums;
+}
+
+}  // namespace
+
+ColourRecord blockAverage(BlockSource source, const HostRect& rect) {
+  const Span rows{kRows - static_cast<std::int64_t>(rect.bottom),
+                  kRows - static_cast<std::int64_t>(rect.top)};
+  const Span columns{rect.left, rect.right};
+  if (rows.begin >= rows.end || columns.begin >= columns.end) return kBlack;
+  // Each side is below 2^33, so the area fits in 64 unsigned bits.
+  const std::uint64_t area = static_cast<std::uint64_t>(rows.end - rows.begin) *
+                             static_cast<std::uint64_t>(columns.end - columns.begin);
+
+  const Span inRows{std::max<std::int64_t>(rows.begin, 0), std::min<std::int64_t>(rows.end, kRows)};
+  const Span inColumns{std::max<std::int64_t>(columns.begin, 0),
+                       std::min<std::int64_t>(columns.end, kColumns)};
+
+  Sums sums{};
+  const AnalysisState& state = analysisState();
+  switch (source) {
+    case BlockSource::frame: {
+      const FrameView frame = currentFrame();
+      if (frame.bytes == nullptr) return kBlack;
+      sums = sumFrame(frame, inRows, inColumns);
+      break;
+    }
+    case BlockSource::retina:
+      sums = sumPlane(state.retinaPlane, inRows, inColumns);
+      break;
+    case BlockSource::difference:
+      sums = sumPlane(state.differencePlane, inRows, inColumns);
+      break;
+  }
+
+  // Every sum is at most 255 * area, so the averages are bytes already.
+  return {static_cast<std::uint8_t>(sums[2] / area), static_cast<std::uint8_t>(sums[1] / area),
+          static_cast<std::uint8_t>(sums[0] / area), 1};
+}
+
+}  // namespace kinetiscan

@@ -1,0 +1,48 @@
+// A clean analysis state per test and a frame the test owns, installed as the frame source.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <vector>
+
+#include "analysis/analysis_state.h"
+#include "analysis/frame_view.h"
+
+namespace kinetiscan::testing {
+
+class AnalysisTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    resetAnalysisStateForTest();
+    resetAnalysisLinksForTest();
+    frameBytes().assign(kFrameBytes, 0);
+    setFrameSource(&testFrame);
+  }
+  void TearDown() override {
+    resetAnalysisStateForTest();
+    resetAnalysisLinksForTest();
+  }
+
+  static std::vector<std::uint8_t>& frameBytes() {
+    static std::vector<std::uint8_t> bytes;
+    return bytes;
+  }
+  static FrameView testFrame() {
+    return {frameBytes().data(), static_cast<std::uint32_t>(frameBytes().size())};
+  }
+  static void setFramePixel(int row, int column, std::uint8_t blue, std::uint8_t green,
+                            std::uint8_t red) {
+    const std::size_t first = (static_cast<std::size_t>(row) * kColumns + column) * kComponents;
+    frameBytes()[first] = blue;
+    frameBytes()[first + 1] = green;
+    frameBytes()[first + 2] = red;
+  }
+
+  static AnalysisState& state() { return analysisState(); }
+  static void setMask(int row, int column, float value = 1.0f) {
+    state().globsPlane[row][column] = {value, value, value};
+  }
+};
+
+}  // namespace kinetiscan::testing

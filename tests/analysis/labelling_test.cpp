@@ -1,0 +1,237 @@
+// Region labelling against a plain fill-and-scan reference, and the cases at the limits.
+#include "analysis/labelling.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <limits>
+#include <random>
+#include <vector>
+
+#include "analysis_fixture.h"
+
+namespace kinetiscan::testing {
+namespace {
+
+struct Labelling {
+  LabelMap labels{};
+  std::int32_t count = 0;
+  std::vector<BlobBox> boxes;  // records 1 .. count - 1; empty when there are none
+};
+
+// Flood fill from each unlabelled mask pixel in scan order, then one scan of the frame per
+// label for its box, count and discard.
+Labelling referenceLabelling(const ImagePlane& mask, std::int32_t mindensity) {
+  Labelling out;
+  const auto moving = [&](int row, int column) { return mask[row][column][0] != 0.0f; };
+  std::vector<int> pending;
+  std::int32_t next = 1;
+  for (int row = 0; row < kRows; ++row) {
+    for (int column = 0; column < kColumns; ++column) {
+      if (!moving(row, column) || out.labels[row * kColumns + column] != 0) continue;
+      out.labels[row * kColumns + column] = next;
+      pending.assign(1, row * kColumns + column);
+      while (!pending.empty()) {
+        const int pixel = pending.back();
+        pending.pop_back();
+        for (int dr = -1; dr <= 1; ++dr) {
+          for (int dc = -1; dc <= 1; ++dc) {
+            const int r = pixel / kColumns + dr;
+            const int c = pixel % kColumns + dc;
+            if (r < 0 || r >= kRows || c < 0 || c >= kColumns || !moving(r, c)) continue;
+            if (out.labels[r * kColumns + c] != 0) continue;
+            out.labels[r * kColumns + c] = next;
+            pending.push_back(r * kColumns + c);
+          }
+        }
+      }
+      ++next;
+    }
+  }
+  out.count = next;
+  if (out.count >= kMaxBlobRecords) return out;
+  for (std::int32_t label = 1; label < out.count; ++label) {
+    BlobBox box{-1, -1, kRows + 1, kColumns + 1};
+    std::int32_t pixels = 0;
+    for (int p = 0; p < kPixels; ++p) {
+      if (out.labels[p] != label) continue;
+      ++pixels;
+      box.maxRow = std::max(box.maxRow, p / kColumns);
+      box.maxCol = std::max(box.maxCol, p % kColumns);
+      box.minRow = std::min(box.minRow, p / kColumns);
+      box.minCol = std::min(box.minCol, p % kColumns);
+    }
+    if (pixels < mindensity) {
+      for (auto& entry : out.labels)
+        if (entry == label) entry = 0;
+      box.maxRow = -1;
+    }
+    out.boxes.push_back(box);
+  }
+  return out;
+}
+
+class LabellingTest : public AnalysisTest {
+ protected:
+  // Isolated pixels on even rows and columns, `regions` of them, filled row by row.
+  void dotRegions(int regions) {
+    for (int i = 0; i < regions; ++i) setMask(i / 80 * 2, i % 80 * 2);
+  }
+  const BlobBox& record(int label) { return state().blobBoxes[label]; }
+  std::int32_t labelAt(int row, int column) { return state().labelMap[row * kColumns + column]; }
+};
+
+void expectBox(const BlobBox& box, int maxRow, int maxCol, int minRow, int minCol) {
+  EXPECT_EQ(box.maxRow, maxRow);
+  EXPECT_EQ(box.maxCol, maxCol);
+  EXPECT_EQ(box.minRow, minRow);
+  EXPECT_EQ(box.minCol, minCol);
+}
+
+TEST_F(LabellingTest, EmptyAndFullMasks) {
+  state().labelMap.fill(9);  // stale labels from an earlier frame are not trusted
+  labelBlobs();
+  EXPECT_EQ(state().blobCount, 1);
+  for (std::int32_t label : state().labelMap) ASSERT_EQ(label, 0);
+
+  for (int row = 0; row < kRows; ++row)
+    for (int column = 0; column < kColumns; ++column) setMask(row, column);
+  labelBlobs();
+  EXPECT_EQ(state().blobCount, 2);
+  expectBox(record(1), 119, 159, 0, 0);
+  for (std::int32_t label : state().labelMap) ASSERT_EQ(label, 1);
+}
+
+TEST_F(LabellingTest, DiagonalNeighboursJoinAndLabelsFollowTheFirstPixel) {
+  state().parameters.mindensity = 1;
+  setMask(0, 0);
+  setMask(1, 1);  // touches (0, 0) at a corner only
+  setMask(0, 100);
+  setMask(1, 99);  // the other diagonal
+  setMask(0, 3);   // isolated
+  labelBlobs();
+  EXPECT_EQ(state().blobCount, 4);
+  EXPECT_EQ(labelAt(0, 0), 1);
+  EXPECT_EQ(labelAt(1, 1), 1);
+  EXPECT_EQ(labelAt(0, 3), 2);
+  EXPECT_EQ(labelAt(0, 100), 3);
+  EXPECT_EQ(labelAt(1, 99), 3);
+  expectBox(record(3), 1, 100, 0, 99);
+
+  // Two arms that meet only higher up are one region, numbered by the left arm's first pixel.
+  resetAnalysisStateForTest();
+  state().parameters.mindensity = 1;
+  for (int row = 0; row < 5; ++row) setMask(row, 50), setMask(row, 10);
+  for (int column = 10; column <= 50; ++column) setMask(5, column);
+  setMask(2, 30);
+  labelBlobs();
+  EXPECT_EQ(state().blobCount, 3);
+  EXPECT_EQ(labelAt(0, 50), 1);
+  EXPECT_EQ(labelAt(2, 30), 2);
+}
+
+TEST_F(LabellingTest, MindensityKeepsEqualCountsAndDiscardsSmallerWithoutRenumbering) {
+  state().parameters.mindensity = 4;
+  for (int column = 0; column < 3; ++column) setMask(0, column);        // 3 pixels: discarded
+  for (int column = 10; column < 14; ++column) setMask(0, column);      // 4 pixels: kept
+  setMask(5, 5);                                                        // 1 pixel: discarded
+  for (int row = 8; row < 10; ++row) setMask(row, 0), setMask(row, 1);  // 4 pixels: kept
+  labelBlobs();
+  EXPECT_EQ(state().blobCount, 5);
+  EXPECT_EQ(record(1).maxRow, -1);
+  EXPECT_EQ(record(1).maxCol, 2);  // the other fields keep what was found
+  EXPECT_EQ(record(1).minCol, 0);
+  expectBox(record(2), 0, 13, 0, 10);
+  EXPECT_EQ(record(3).maxRow, -1);
+  expectBox(record(4), 9, 1, 8, 0);
+  EXPECT_EQ(labelAt(0, 1), 0);
+  EXPECT_EQ(labelAt(0, 12), 2);
+  EXPECT_EQ(labelAt(5, 5), 0);
+  EXPECT_EQ(labelAt(9, 1), 4);
+  EXPECT_EQ(state().globsPlane[0][1][0], 1.0f);  // the mask keeps discarded regions
+
+  for (std::int32_t mindensity : {1, 0, std::numeric_limits<std::int32_t>::min()}) {
+    state().parameters.mindensity = mindensity;
+    labelBlobs();
+    for (int label = 1; label < 5; ++label) EXPECT_NE(record(label).maxRow, -1) << mindensity;
+  }
+}
+
+TEST_F(LabellingTest, RecordsStopAt1022Regions) {
+  dotRegions(1022);
+  state().parameters.mindensity = 1;
+  labelBlobs();
+  EXPECT_EQ(state().blobCount, 1023);
+  expectBox(record(1022), 24, 122, 24, 122);  // region 1022 sits at row 12 * 2, column 61 * 2
+
+  resetAnalysisStateForTest();
+  dotRegions(1023);
+  for (auto& box : state().blobBoxes) box = {7, 7, 7, 7};
+  labelBlobs();  // every region is below the default mindensity, yet none is discarded
+  EXPECT_EQ(state().blobCount, 1024);
+  for (const auto& box : state().blobBoxes) ASSERT_EQ(box.maxRow, 7);
+  EXPECT_EQ(labelAt(0, 0), 1);
+  EXPECT_EQ(labelAt(24, 124), 1023);
+}
+
+TEST_F(LabellingTest, MostRegionsAFrameCanHold) {
+  dotRegions(4800);
+  labelBlobs();
+  EXPECT_EQ(state().blobCount, 4801);
+  EXPECT_EQ(labelAt(118, 158), 4800);
+}
+
+TEST_F(LabellingTest, ChessboardIsOneRegionThroughItsCorners) {
+  for (int row = 0; row < kRows; ++row)
+    for (int column = 0; column < kColumns; ++column)
+      if ((row + column) % 2 == 1) setMask(row, column);
+  labelBlobs();
+  EXPECT_EQ(state().blobCount, 2);
+  expectBox(record(1), 119, 159, 0, 0);
+  EXPECT_EQ(labelAt(0, 1), 1);
+  EXPECT_EQ(labelAt(0, 0), 0);
+}
+
+TEST_F(LabellingTest, OnlyComponentZeroDecides) {
+  state().parameters.mindensity = 1;
+  state().globsPlane[0][0] = {0.0f, 1.0f, 1.0f};
+  state().globsPlane[0][5] = {-0.0f, 0.0f, 0.0f};
+  state().globsPlane[0][9] = {std::numeric_limits<float>::quiet_NaN(), 0.0f, 0.0f};
+  labelBlobs();
+  EXPECT_EQ(state().blobCount, 2);
+  EXPECT_EQ(labelAt(0, 9), 1);
+}
+
+TEST_F(LabellingTest, MatchesThePlainReferenceOnRandomMasks) {
+  std::mt19937 random(2024);
+  const double densities[] = {0.02, 0.1, 0.3, 0.45, 0.55, 0.7, 0.9};
+  const std::int32_t mindensities[] = {100, 1, 3, 0, 12, -1, 40};
+  for (int round = 0; round < 28; ++round) {
+    resetAnalysisStateForTest();
+    std::bernoulli_distribution moving(densities[round % 7]);
+    for (int row = 0; row < kRows; ++row)
+      for (int column = 0; column < kColumns; ++column)
+        if (moving(random)) setMask(row, column);
+    // Some rounds grow blocks so that regions get large and oddly shaped.
+    if (round % 4 == 3) {
+      for (int row = kRows - 1; row > 0; --row)
+        for (int column = kColumns - 1; column > 0; --column)
+          if (state().globsPlane[row - 1][column - 1][0] != 0.0f) setMask(row, column);
+    }
+    state().parameters.mindensity = mindensities[round % 7];
+    const Labelling expected = referenceLabelling(state().globsPlane, mindensities[round % 7]);
+    labelBlobs();
+    ASSERT_EQ(state().blobCount, expected.count) << round;
+    ASSERT_TRUE(state().labelMap == expected.labels) << round;
+    for (std::size_t i = 0; i < expected.boxes.size(); ++i) {
+      const BlobBox& box = record(static_cast<int>(i) + 1);
+      const BlobBox& want = expected.boxes[i];
+      ASSERT_TRUE(box.maxRow == want.maxRow && box.maxCol == want.maxCol &&
+                  box.minRow == want.minRow && box.minCol == want.minCol)
+          << "round " << round << " label " << i + 1;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace kinetiscan::testing
