@@ -21,4 +21,8 @@ function(kinetiscan_test name)
   add_executable(${name} ${ARGN})
   target_link_libraries(${name} PRIVATE GTest::gtest_main)
   add_test(NAME ${name} COMMAND ${name})
+  if(WIN32)
+    # Under Wine the programs use our AVICAP32 from their own folder.
+    add_dependencies(${name} avicap32_standin)
+  endif()
 endfunction()

@@ -62,3 +62,4 @@ BOOL FreeLibrary(HMODULE module);
 
 #include "standin/gdi.h"
 #include "standin/user.h"
+#include "standin/capture.h"

@@ -1,0 +1,96 @@
+// A simulated capture driver behind a capture window: answers the capture messages the way a
+// Video for Windows driver does, with behaviours a test can choose, and produces preview frames.
+// Platform-neutral: the window plumbing (the Linux stand-in, or our AVICAP32 for Wine) passes
+// messages in as plain integers and delivers the frames.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <vector>
+
+#include "camera/frame_source.h"
+
+namespace kinetiscan::camera {
+
+// Message numbers of the capture window (WM_CAP_START = WM_USER = 0x400).
+enum CaptureMessage : std::uint32_t {
+  kCapStart = 0x400,
+  kCapSetCallbackError = 0x402,
+  kCapSetCallbackStatus = 0x403,
+  kCapSetCallbackYield = 0x404,
+  kCapSetCallbackFrame = 0x405,
+  kCapSetCallbackVideoStream = 0x406,
+  kCapSetCallbackWaveStream = 0x407,
+  kCapDriverConnect = 0x40A,
+  kCapDriverDisconnect = 0x40B,
+  kCapDlgVideoSource = 0x42A,
+  kCapSetVideoFormat = 0x42D,
+  kCapSetPreview = 0x432,
+  kCapSetPreviewRate = 0x434,
+  kCapSetCallbackCapControl = 0x455,
+  kCapEnd = 0x4FF,
+};
+
+struct DriverBehaviour {
+  bool installed = true;       // false: no capture driver at all
+  bool describable = true;     // false: the driver description cannot be read
+  bool refuseConnect = false;  // the driver is there but will not connect
+  // The format is refused until the source dialog has been shown this many times; negative:
+  // refused for ever.
+  int formatRefusals = 0;
+  std::uint32_t refusedMessage = 0;  // a callback or preview message answered with 0
+  std::uint32_t frameBytes = kFrameBytes;  // bytes used per frame once 160x120 RGB-24 is set
+  std::uint32_t ownFormatBytes = 38400;    // bytes used per frame in the driver's own format
+};
+
+// What the driver saw, for tests to read back.
+struct CaptureMessageRecord {
+  std::uint32_t message;
+  std::uintptr_t wParam;
+  std::intptr_t lParam;
+  std::vector<std::uint8_t> format;  // the 44-byte record of a format request
+};
+struct CaptureRecord {
+  std::vector<CaptureMessageRecord> messages;
+  int connects = 0;
+  int dialogsShown = 0;
+  int formatsAccepted = 0;
+  int framesDelivered = 0;
+};
+
+class CaptureDevice {
+ public:
+  CaptureDevice(const DriverBehaviour& behaviour, FrameSource* source, CaptureRecord& record);
+
+  // Answers one capture message; other messages are not the device's (answered 0).
+  std::intptr_t handle(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam);
+
+  // Shown while the driver's source dialog is up; the plumbing makes it modal.
+  std::function<void()> showSourceDialog;
+
+  bool previewing() const { return connected_ && preview_ && frameCallback_ != 0; }
+  std::intptr_t frameCallback() const { return frameCallback_; }
+  std::intptr_t videoStreamCallback() const { return videoStreamCallback_; }
+  std::uint32_t previewRate() const { return previewRate_; }
+  bool connected() const { return connected_; }
+
+  // The next preview frame: its bytes and the used count (0 when the source has run out).
+  std::uint32_t nextFrame(const std::uint8_t** data);
+
+ private:
+  bool acceptFormat(const std::uint8_t* record, std::uintptr_t size) const;
+
+  const DriverBehaviour& behaviour_;
+  FrameSource* source_;
+  CaptureRecord& record_;
+  bool connected_ = false;
+  bool preview_ = false;
+  bool formatSet_ = false;
+  std::uint32_t previewRate_ = 66;
+  std::intptr_t frameCallback_ = 0;
+  std::intptr_t videoStreamCallback_ = 0;
+  Frame frame_;
+  std::vector<std::uint8_t> delivered_;
+};
+
+}  // namespace kinetiscan::camera

@@ -1,0 +1,27 @@
+// Frame sources read from files: still images (PNG, JPEG, PPM and the other formats stb_image
+// reads) scaled to 160x120, and raw files of consecutive 57600-byte bottom-up BGR frames.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "camera/frame_source.h"
+
+namespace kinetiscan::camera {
+
+// Converts a top-down RGB or RGBA image of any size into one frame, averaging the source pixels
+// that fall into each frame pixel (or sampling, when the image is smaller than the frame).
+Frame frameFromImage(const std::uint8_t* pixels, int width, int height, int channels);
+
+// Loads each image once, in the order given; the sequence plays once, or endlessly with `loop`.
+// Null with the reason in `error` when a file cannot be read or decoded.
+std::unique_ptr<FrameSource> openImageFiles(const std::vector<std::string>& files, bool loop,
+                                            std::string* error);
+// The image files of a folder, sorted by name.
+std::unique_ptr<FrameSource> openImageFolder(const std::string& folder, bool loop,
+                                             std::string* error);
+// A raw file must hold a whole number of frames, at least one.
+std::unique_ptr<FrameSource> openRawFile(const std::string& file, bool loop, std::string* error);
+
+}  // namespace kinetiscan::camera

@@ -1,0 +1,137 @@
+// Capture windows of the stand-in over a simulated camera, and the message loop that delivers
+// their preview frames.
+#include <cstring>
+#include <map>
+#include <memory>
+
+#include "camera/synthetic_scene.h"
+#include "standin/control.h"
+#include "standin/internal.h"
+
+namespace kinetiscan::standin {
+namespace {
+
+constexpr char kCaptureClass[] = "StandinCaptureWindow";
+constexpr char kDriverName[] = "Kinetiscan simulated camera";
+constexpr char kDriverVersion[] = "1.0";
+
+struct Rig {
+  camera::DriverBehaviour behaviour;
+  camera::SyntheticScene defaultScene{camera::SceneOptions{}};
+  camera::FrameSource* source = &defaultScene;
+  camera::CaptureRecord record;
+  std::function<void()> dialogHook;
+  // Shared so that a device destroyed from inside its own frame callback outlives the delivery.
+  std::map<HWND, std::shared_ptr<camera::CaptureDevice>> devices;
+};
+
+Rig& rig() {
+  static Rig state;
+  return state;
+}
+
+LRESULT captureWindowProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  auto found = rig().devices.find(window);
+  if (found == rig().devices.end()) return 0;
+  if (message == WM_DESTROY) {
+    rig().devices.erase(found);
+    return 0;
+  }
+  std::shared_ptr<camera::CaptureDevice> device = found->second;
+  return device->handle(message, wParam, lParam);
+}
+
+void registerCaptureClass() {
+  WNDCLASSA attributes{};
+  attributes.lpfnWndProc = captureWindowProcedure;
+  attributes.lpszClassName = kCaptureClass;
+  RegisterClassA(&attributes);  // fails harmlessly once registered
+}
+
+}  // namespace
+
+void installCamera(const camera::DriverBehaviour& behaviour, camera::FrameSource* source) {
+  rig().behaviour = behaviour;
+  rig().source = source;
+}
+const camera::CaptureRecord& captureRecord() { return rig().record; }
+void clearCaptureRecord() { rig().record = camera::CaptureRecord{}; }
+void setSourceDialogHook(std::function<void()> hook) { rig().dialogHook = std::move(hook); }
+
+int pumpFrames(int frames) {
+  int delivered = 0;
+  while (delivered < frames) {
+    std::vector<std::pair<HWND, std::shared_ptr<camera::CaptureDevice>>> previewing;
+    for (const auto& [window, device] : rig().devices) {
+      if (device->previewing()) previewing.emplace_back(window, device);
+    }
+    bool any = false;
+    for (auto& [window, device] : previewing) {
+      if (delivered == frames) break;
+      if (!IsWindow(window) || !device->previewing()) continue;
+      const std::uint8_t* data = nullptr;
+      const std::uint32_t used = device->nextFrame(&data);
+      if (used == 0) continue;
+      VIDEOHDR header{};
+      header.lpData = const_cast<BYTE*>(data);
+      header.dwBufferLength = used;
+      header.dwBytesUsed = used;
+      auto callback = reinterpret_cast<CAPVIDEOCALLBACK>(device->frameCallback());
+      callback(window, &header);
+      ++delivered;
+      any = true;
+    }
+    if (!any) break;
+  }
+  return delivered;
+}
+
+void resetCameraForTest() {
+  Rig& state = rig();
+  state.behaviour = camera::DriverBehaviour{};
+  state.defaultScene = camera::SyntheticScene(camera::SceneOptions{});
+  state.source = &state.defaultScene;
+  state.record = camera::CaptureRecord{};
+  state.dialogHook = nullptr;
+}
+
+void resetForTest() {
+  resetWindowsForTest();
+  resetCameraForTest();
+}
+
+}  // namespace kinetiscan::standin
+
+using namespace kinetiscan::standin;
+
+extern "C" BOOL capGetDriverDescriptionA(UINT driverIndex, LPSTR name, int nameSize,
+                                         LPSTR version, int versionSize) {
+  const kinetiscan::camera::DriverBehaviour& behaviour = rig().behaviour;
+  if (driverIndex != 0 || !behaviour.installed || !behaviour.describable) return FALSE;
+  if (name != nullptr && nameSize > 0) {
+    std::strncpy(name, kDriverName, static_cast<std::size_t>(nameSize - 1));
+    name[nameSize - 1] = '\0';
+  }
+  if (version != nullptr && versionSize > 0) {
+    std::strncpy(version, kDriverVersion, static_cast<std::size_t>(versionSize - 1));
+    version[versionSize - 1] = '\0';
+  }
+  return TRUE;
+}
+
+extern "C" HWND capCreateCaptureWindowA(LPCSTR windowName, DWORD style, int x, int y, int width,
+                                        int height, HWND parent, int id) {
+  registerCaptureClass();
+  HWND window = CreateWindowExA(0, kCaptureClass, windowName, style, x, y, width, height, parent,
+                                reinterpret_cast<HMENU>(static_cast<std::intptr_t>(id)),
+                                GetModuleHandleA(nullptr), nullptr);
+  if (window == nullptr) return nullptr;
+  auto device = std::make_shared<kinetiscan::camera::CaptureDevice>(rig().behaviour, rig().source,
+                                                                    rig().record);
+  device->showSourceDialog = [] {
+    if (rig().dialogHook) rig().dialogHook();
+    runModalLoop();
+  };
+  rig().devices[window] = std::move(device);
+  return window;
+}

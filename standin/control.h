@@ -1,0 +1,62 @@
+// The face that tests and tools use to drive the platform underneath the plug-in: the camera
+// behind the capture window, the message boxes and their answers, the windows that exist, and
+// the message loop that delivers preview frames. Natively the stand-in implements it; under Wine
+// a test-side twin does the same over real windows and our AVICAP32.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "camera/capture_device.h"
+#include "platform/win32api.h"
+
+namespace kinetiscan::standin {
+
+// The camera that the next capture window connects to. The source must outlive the windows.
+void installCamera(const camera::DriverBehaviour& behaviour, camera::FrameSource* source);
+const camera::CaptureRecord& captureRecord();
+void clearCaptureRecord();
+// Runs while the driver's source dialog is up (inside its modal loop).
+void setSourceDialogHook(std::function<void()> hook);
+
+// Runs the message loop until `frames` preview frames have been delivered or nothing more can be
+// delivered; returns the number delivered.
+int pumpFrames(int frames);
+// Frames to deliver inside every modal loop (message boxes and the source dialog).
+void setFramesPerModalLoop(int frames);
+
+struct MessageBoxRecord {
+  HWND owner;
+  std::string text;
+  std::string caption;
+  unsigned style;
+  int answer;
+};
+// Answers for the next boxes, in order; after them OK boxes answer IDOK and others IDCANCEL.
+void scriptMessageBoxAnswers(std::vector<int> answers);
+std::vector<MessageBoxRecord> messageBoxes();
+void clearMessageBoxes();
+
+struct WindowInfo {
+  std::string className;
+  int x, y, width, height;
+  bool visible;
+  DWORD style;
+  DWORD exStyle;
+  HWND parent;
+};
+bool windowInfo(HWND window, WindowInfo* info);
+// The attributes a window class was registered with.
+bool windowClass(const char* name, WNDCLASSA* attributes);
+// Top-level and child windows alive in this thread.
+int liveWindowCount();
+// The next `count` window creations fail.
+void failWindowCreations(int count);
+// How often default processing was reached for a message; false where the platform cannot tell.
+bool defaultProcessingCount(unsigned message, std::uintptr_t wParam, int* count);
+
+// Back to the state at start: windows destroyed, boxes and records cleared, camera present.
+void resetForTest();
+
+}  // namespace kinetiscan::standin
