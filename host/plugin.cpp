@@ -40,6 +40,20 @@ std::unique_ptr<Plugin> Plugin::load(std::string* error, const char* file) {
   return plugin;
 }
 
+std::unique_ptr<Plugin> Plugin::linkedIn(DllGetClassFormFn getClassForm,
+                                         DllGetInterfaceFn getInterface,
+                                         DllGetClassInfoFn getClassInfo,
+                                         DllGetClassObjectFn getClassObject,
+                                         DllCanUnloadNowFn canUnloadNow) {
+  std::unique_ptr<Plugin> plugin(new Plugin);
+  plugin->getClassForm = getClassForm;
+  plugin->getInterface = getInterface;
+  plugin->getClassInfo = getClassInfo;
+  plugin->getClassObject = getClassObject;
+  plugin->canUnloadNow = canUnloadNow;
+  return plugin;
+}
+
 Plugin::~Plugin() {
   if (module_ != nullptr) FreeLibrary(reinterpret_cast<HMODULE>(module_));
 }

@@ -13,6 +13,12 @@ class Plugin {
   // Loads the plug-in built beside the running program (Kinetiscan.x32 or libkinetiscan.so), or
   // the given file. Null, with the reason in `error`, if the file or an entry point is missing.
   static std::unique_ptr<Plugin> load(std::string* error, const char* file = nullptr);
+  // The plug-in linked into the running program, for tests that also reach its internals.
+  static std::unique_ptr<Plugin> linkedIn(DllGetClassFormFn getClassForm,
+                                          DllGetInterfaceFn getInterface,
+                                          DllGetClassInfoFn getClassInfo,
+                                          DllGetClassObjectFn getClassObject,
+                                          DllCanUnloadNowFn canUnloadNow);
   ~Plugin();
   Plugin(const Plugin&) = delete;
   Plugin& operator=(const Plugin&) = delete;

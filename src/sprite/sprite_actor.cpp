@@ -3,11 +3,85 @@
 
 #include "module/interface_object.h"
 #include "module/operation_kinds.h"
+#include "module/symbol_name.h"
+#include "sprite/stage_rendering.h"
 
 namespace kinetiscan {
 namespace {
 
 using Self = SpriteActorInterface;
+
+SpriteActorInstance* actorOf(Self* self) { return spriteActorOf(ownerOf(self)); }
+
+// Asks the host for a service. A refused request leaves the field empty whatever the host wrote:
+// nothing is ever called or released through an interface that was not given.
+template <class Service>
+Service* acquire(HostCallback* callback, const Guid& id) {
+  if (callback == nullptr) return nullptr;
+  void* out = nullptr;
+  if (callback->ops->queryInterface(callback, &id, &out) != kOk) return nullptr;
+  return static_cast<Service*>(out);
+}
+
+template <class Interface>
+void releaseHeld(Interface*& held) {
+  if (held == nullptr) return;
+  Interface* target = held;
+  held = nullptr;
+  target->ops->release(target);
+}
+
+// The field a property name selects, or null for an unknown name.
+std::int32_t* propertyField(SpriteActorInstance* actor, const SymbolName& name) {
+  if (nameIs(name, "view")) return &actor->view;
+  if (nameIs(name, "showboundingboxes")) return &actor->showBoundingBoxes;
+  if (nameIs(name, "showcenterpoints")) return &actor->showCenterPoints;
+  return nullptr;
+}
+
+Result KINETISCAN_CALL getProperty(Self* self, Symbol symbol, HostValue* out) {
+  SpriteActorInstance* actor = actorOf(self);
+  SymbolName name;
+  if (!prepareSymbolName(actor->valueServices, symbol, &name)) return kNoInterface;
+  const std::int32_t* field = propertyField(actor, name);
+  if (field == nullptr) return kUnknownProperty;
+  actor->valueServices->ops->integerToValue(actor->valueServices, *field, out);
+  return kOk;
+}
+
+Result KINETISCAN_CALL setProperty(Self* self, Symbol symbol, const HostValue* value) {
+  SpriteActorInstance* actor = actorOf(self);
+  SymbolName name;
+  if (!prepareSymbolName(actor->valueServices, symbol, &name)) return kNoInterface;
+  std::int32_t* field = propertyField(actor, name);
+  if (field == nullptr) return kUnknownProperty;
+  ValueServices* values = actor->valueServices;
+  std::int32_t kind = -1;
+  values->ops->valueKind(values, value, &kind);
+  if (kind != kKindAny && kind != kKindInteger && kind != kKindFloat) return kWrongValueKind;
+  values->ops->valueToInteger(values, value, field);
+  return kOk;
+}
+
+// Replacing a callback gives back the references on the one before, so repeated calls leak
+// nothing. The new one is held before the old one is let go, in case they are the same.
+Result KINETISCAN_CALL setSpriteCallback(Self* self, Unknown* callback) {
+  SpriteActorInstance* actor = actorOf(self);
+  if (callback != nullptr) callback->ops->addRef(callback);
+  Unknown* oldCallback = actor->spriteCallback;
+  SpriteCallbackService* oldService = actor->spriteCallbackService;
+  actor->spriteCallback = callback;
+  actor->spriteCallbackService = nullptr;
+  if (callback != nullptr) {
+    void* service = nullptr;
+    if (callback->ops->queryInterface(callback, &kSpriteCallbackServiceId, &service) == kOk) {
+      actor->spriteCallbackService = static_cast<SpriteCallbackService*>(service);
+    }
+  }
+  releaseHeld(oldService);
+  releaseHeld(oldCallback);
+  return kOk;
+}
 
 // Hands the host's word on to the host's interface; what that answers is the host's business.
 Result KINETISCAN_CALL passOn(Self*, Word x, PassOnTarget* y) {
@@ -15,24 +89,94 @@ Result KINETISCAN_CALL passOn(Self*, Word x, PassOnTarget* y) {
   return kOk;
 }
 
+struct SpriteColour {
+  Result result = kNoInterface;  // what reading the sprite's colour answered
+  ColourRecord record{0, 0, 0, 0};
+};
+
+// Reads the sprite's "color" through the movie services. Steps the host refused are skipped, and
+// a colour that could not be read stays black: its value is neither converted nor released.
+SpriteColour readSpriteColour(SpriteActorInstance* actor) {
+  SpriteColour colour;
+  ValueServices* values = actor->valueServices;
+  if (values == nullptr) return colour;
+  Symbol symbol = 0;
+  values->ops->stringToSymbol(values, "color", &symbol);
+  std::int32_t number = 0;
+  if (SpriteCallbackService* service = actor->spriteCallbackService) {
+    service->ops->spriteNumber(service, &number);
+  }
+  HostStage* stage = nullptr;
+  HostScore* score = nullptr;
+  HostSprite* sprite = nullptr;
+  if (MovieServices* movies = actor->movieServices) movies->ops->getStage(movies, &stage);
+  if (stage != nullptr) stage->ops->getScore(stage, &score);
+  if (score != nullptr) score->ops->getSprite(score, number, &sprite);
+  HostValue value{};
+  if (sprite != nullptr) colour.result = sprite->ops->getProperty(sprite, symbol, &value);
+  const bool filled = sprite != nullptr && colour.result == kOk;
+  if (filled && actor->colorServices != nullptr) {
+    actor->colorServices->ops->valueToColour(actor->colorServices, &value, &colour.record);
+  }
+  releaseHeld(sprite);
+  releaseHeld(score);
+  releaseHeld(stage);
+  if (filled) values->ops->releaseValue(values, &value);
+  return colour;
+}
+
+Result KINETISCAN_CALL drawSprite(Self* self, const DrawRequest* request, Word,
+                                  DrawSurface* surface) {
+  SpriteActorInstance* actor = actorOf(self);
+  const SpriteColour colour = readSpriteColour(actor);
+  drawSpriteView(request, surface, actor->view, actor->showBoundingBoxes, actor->showCenterPoints,
+                 colour.record.red, colour.record.green, colour.record.blue);
+  return colour.result;
+}
+
 }  // namespace
 
-Result KINETISCAN_CALL createSpriteActor(InstanceHeader*) { return kUnknownMethod; }
-Result KINETISCAN_CALL destroySpriteActor(InstanceHeader*) { return kOk; }
+Result KINETISCAN_CALL createSpriteActor(InstanceHeader* instance) {
+  SpriteActorInstance* actor = spriteActorOf(instance);
+  HostCallback* callback = instance->hostCallback;
+  actor->spareService1 = acquire<Unknown>(callback, kSpareService1Id);
+  actor->valueServices = acquire<ValueServices>(callback, kValueServicesId);
+  actor->listServices = acquire<ListServices>(callback, kListServicesId);
+  actor->colorServices = acquire<ColorServices>(callback, kColorServicesId);
+  actor->movieServices = acquire<MovieServices>(callback, kMovieServicesId);
+  actor->view = 1;
+  actor->showBoundingBoxes = 0;
+  actor->showCenterPoints = 0;
+  actor->spriteCallback = nullptr;
+  actor->spriteCallbackService = nullptr;
+  return kOk;
+}
+
+Result KINETISCAN_CALL destroySpriteActor(InstanceHeader* instance) {
+  SpriteActorInstance* actor = spriteActorOf(instance);
+  releaseHeld(actor->spareService1);
+  releaseHeld(actor->valueServices);
+  releaseHeld(actor->listServices);
+  releaseHeld(actor->colorServices);
+  releaseHeld(actor->spriteCallback);
+  releaseHeld(actor->spriteCallbackService);
+  releaseHeld(actor->movieServices);
+  return kOk;
+}
 
 constinit const SpriteActorOps kSpriteActorOps = {
     .queryInterface = queryInterface<Self>,
     .addRef = addRef<Self>,
     .release = release<Self>,
-    .getProperty = answerUnknownMethod<Self, Symbol, HostValue*>,
-    .setProperty = answerUnknownMethod<Self, Symbol, const HostValue*>,
+    .getProperty = getProperty,
+    .setProperty = setProperty,
     .callMethod = answerUnknownMethod<Self, Word, Word, Word, Word>,
-    .setSpriteCallback = answerUnknownMethod<Self, Unknown*>,
+    .setSpriteCallback = setSpriteCallback,
     .nothing7 = doNothing<Self, Word, Word>,
     .nothing8 = doNothing<Self, Word>,
     .passOn = passOn,
     .nothing10 = doNothing<Self, Word, Word, Word>,
-    .drawSprite = answerUnknownMethod<Self, const DrawRequest*, Word, DrawSurface*>,
+    .drawSprite = drawSprite,
     .nothing12 = doNothing<Self, Word, Word, Word>,
 };
 

@@ -1,0 +1,109 @@
+// The host's values: a table of values behind 8-byte handles, interned symbols, and the four
+// services the plug-in reaches them through (ValueServices, ListServices, ColorServices,
+// ImageServices). Every service position can be made to fail, and every call is counted.
+#pragma once
+
+#include <array>
+#include <map>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "host/ledger.h"
+#include "kinetiscan/host_services.h"
+
+namespace kinetiscan::host {
+
+class Host;
+
+// Kind codes of ValueServices position 5. Integer, float, rect and colour are the contract's; the
+// rest are this host's own. A test may give a value any other code.
+constexpr std::int32_t kValueVoid = 0;
+constexpr std::int32_t kValueInteger = 1;
+constexpr std::int32_t kValueSymbol = 2;
+constexpr std::int32_t kValueString = 3;
+constexpr std::int32_t kValueList = 4;
+constexpr std::int32_t kValueFloat = 6;
+constexpr std::int32_t kValuePoint = 8;
+constexpr std::int32_t kValueRect = 9;
+constexpr std::int32_t kValueImage = 17;
+constexpr std::int32_t kValueColour = 18;
+
+// What this host answers when it cannot do what was asked.
+constexpr Result kHostFailure = code(0x8004F001u);
+
+struct Image {
+  std::int32_t width = 0, height = 0, depth = 0;
+  std::vector<unsigned char> pixels;  // 4 bytes per pixel, as the plug-in writes them
+  int locks = 0;
+};
+
+struct Value {
+  std::int32_t kind = kValueVoid;
+  std::int32_t integer = 0;
+  double real = 0.0;
+  Symbol symbol = 0;
+  std::string text;
+  HostPoint point{};
+  HostRect rect{};
+  ColourRecord colour{};
+  std::vector<Value> items;      // a list holds copies of what was appended
+  std::shared_ptr<Image> image;  // shared by the copies of one image
+};
+
+// Calls and injected failures of one service, by table position.
+struct ServiceLog {
+  std::array<int, 24> calls{};
+  // Non-zero: that position answers this code and does nothing else.
+  std::array<Result, 24> failures{};
+};
+
+class Values {
+ public:
+  explicit Values(Ledger& ledger);
+  ~Values();
+  Values(const Values&) = delete;
+  Values& operator=(const Values&) = delete;
+
+  ValueServices* valueServices();
+  ListServices* listServices();
+  ColorServices* colorServices();
+  ImageServices* imageServices();
+  // Offers the four services through the host's callback.
+  void offerTo(Host& host);
+
+  // Values the host makes itself. Each handle is live until released once, by the plug-in
+  // (ValueServices 7) or by release() here.
+  HostValue make(Value value);
+  HostValue integer(std::int32_t number);
+  HostValue real(double number);
+  HostValue string(std::string text);
+  HostValue symbolValue(std::string_view text);
+  HostValue point(HostPoint point);
+  HostValue rect(HostRect rect);
+  HostValue colour(std::uint8_t red, std::uint8_t green, std::uint8_t blue);
+  HostValue ofKind(std::int32_t kind);
+  bool release(const HostValue& value);
+
+  // Null for a handle that was released or never made.
+  const Value* find(const HostValue& value) const;
+  Value* find(const HostValue& value);
+  std::size_t liveValues() const { return table_.size(); }
+
+  Symbol symbol(std::string_view text);
+  std::string symbolText(Symbol symbol) const;
+
+  ServiceLog valueLog, listLog, colorLog, imageLog;
+
+ private:
+  struct Services;
+  Ledger& ledger_;
+  std::map<std::uint32_t, Value> table_;
+  std::uint32_t nextHandle_ = 1;
+  std::vector<std::string> symbols_;  // symbol n is symbols_[n - 1]
+  std::unique_ptr<Services> services_;
+  friend struct ValueCalls;
+};
+
+}  // namespace kinetiscan::host

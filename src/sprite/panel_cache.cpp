@@ -1,0 +1,43 @@
+// Lifetime of the PanelCache.
+#include "sprite/panel_cache.h"
+
+#include "analysis/analysis_state.h"
+
+namespace kinetiscan {
+namespace {
+
+constinit PanelCache cache{};
+
+}  // namespace
+
+PanelCache& panelCache() { return cache; }
+
+bool ensurePanelCache(HDC like) {
+  if (cache.memoryDc != nullptr) return true;
+  HDC memoryDc = CreateCompatibleDC(like);
+  HBITMAP bitmap = CreateCompatibleBitmap(like, kPanelWidth * kPanelViews, kPanelHeight);
+  if (memoryDc == nullptr || bitmap == nullptr) {
+    if (memoryDc != nullptr) DeleteDC(memoryDc);
+    if (bitmap != nullptr) DeleteObject(bitmap);
+    return false;
+  }
+  cache.replacedBitmap = SelectObject(memoryDc, bitmap);
+  cache.memoryDc = memoryDc;
+  cache.bitmap = bitmap;
+  // The platform does not promise what a new bitmap holds.
+  PatBlt(memoryDc, 0, 0, kPanelWidth * kPanelViews, kPanelHeight, BLACKNESS);
+  analysisState().panelStale = kAllPanelsStale;
+  return true;
+}
+
+void releasePanelCache() {
+  if (cache.memoryDc == nullptr) return;
+  SelectObject(cache.memoryDc, cache.replacedBitmap);
+  DeleteDC(cache.memoryDc);
+  DeleteObject(cache.bitmap);
+  cache = PanelCache{};
+}
+
+void resetPanelCacheForTest() { releasePanelCache(); }
+
+}  // namespace kinetiscan

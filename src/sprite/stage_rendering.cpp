@@ -1,0 +1,197 @@
+// Stage rendering: planes into the PanelCache, panels and overlays onto the host's surface.
+#include "sprite/stage_rendering.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+
+#include "analysis/pixel_math.h"
+#include "sprite/panel_cache.h"
+
+namespace kinetiscan {
+namespace {
+
+// Beyond this an area is treated like a buffer that could not be allocated: no host draws a
+// sprite of 64 million pixels, and the byte count must fit the 32-bit target's size_t.
+constexpr std::int64_t kMaxRenderPixels = std::int64_t{1} << 26;
+
+// Host coordinates plus plane offsets, wrapped as 32-bit arithmetic wraps: a rect near the ends
+// of the range gives far-away lines, never undefined behaviour.
+std::int32_t wrapped(std::int64_t value) { return static_cast<std::int32_t>(value); }
+
+// The surface's device context for kinds that are drawn to, or null.
+HDC drawableDc(DrawSurface* surface) {
+  if (surface == nullptr) return nullptr;
+  SurfaceRecord record{};
+  surface->ops->describe(surface, &record);
+  if (record.kind < 1 || record.kind > 3) return nullptr;
+  return static_cast<HDC>(record.deviceContext);
+}
+
+// The clip stays on the surface's DC after we return; the DC keeps its own copy of the region.
+void clipTo(HDC dc, std::int32_t left, std::int32_t top, std::int32_t right, std::int32_t bottom) {
+  HRGN region = CreateRectRgn(left, top, right, bottom);
+  SelectClipRgn(dc, region);
+  if (region != nullptr) DeleteObject(region);
+}
+
+void mixPlane(std::uint8_t* buffer, int width, int height, const ImagePlane& plane, int weight) {
+  const int rows = std::min(height, kRows);
+  const int columns = std::min(width, kColumns);
+  for (int r = 0; r < rows; ++r) {
+    std::uint8_t* pixel = buffer + static_cast<std::size_t>(r) * width * 4;
+    for (int c = 0; c < columns; ++c, pixel += 4) {
+      for (int k = 0; k < kComponents; ++k) {
+        const int s = componentToByte(plane[r][c][k]);
+        // Exactly trunc(d + (s - d) * weight / 100): the numerator below is never negative.
+        pixel[k] = weight == 100
+                       ? static_cast<std::uint8_t>(s)
+                       : static_cast<std::uint8_t>((pixel[k] * (100 - weight) + s * weight) / 100);
+      }
+    }
+  }
+}
+
+const ImagePlane& planeOfView(std::int32_t view) {
+  AnalysisState& state = analysisState();
+  switch (view) {
+    case 1:
+      return state.cameraPlane;
+    case 2:
+      return state.retinaPlane;
+    case 3:
+      return state.differencePlane;
+    default:
+      return state.globsPlane;
+  }
+}
+
+void drawPanel(HDC dc, std::int32_t view, std::int32_t left, std::int32_t top, int weight) {
+  HDC panels = panelCache().memoryDc;
+  const int x = kPanelWidth * (view - 1);
+  std::uint8_t& stale = analysisState().panelStale[view - 1];
+  // A failed rendering keeps the flag, so the next drawing tries again.
+  if (stale != 0 &&
+      renderPlane(panels, x, 0, x + kPanelWidth, kPanelHeight, planeOfView(view), weight)) {
+    stale = 0;
+  }
+  BitBlt(dc, left, top, kPanelWidth, kPanelHeight, panels, x, 0, SRCCOPY);
+}
+
+enum class Overlay { Outlines, Crosses };
+
+void drawOverlay(HDC dc, Overlay overlay, const DrawRequest& request, COLORREF colour) {
+  HPEN pen = CreatePen(PS_SOLID, 1, colour);
+  if (pen == nullptr) return;
+  HGDIOBJ kept = SelectObject(dc, pen);
+  SetROP2(dc, R2_COPYPEN);
+  const AnalysisState& state = analysisState();
+  const std::int32_t count = state.blobCount;
+  const std::int64_t left = request.left, top = request.top, bottom = request.bottom;
+  for (std::int32_t i = 1; i < count && count < kMaxBlobRecords; ++i) {
+    const BlobBox& box = state.blobBoxes[i];
+    if (box.maxRow == -1) continue;
+    if (overlay == Overlay::Outlines) {
+      const std::int32_t xMax = wrapped(left + box.maxCol), xMin = wrapped(left + box.minCol);
+      const std::int32_t yMax = wrapped(top + kRows - box.maxRow);
+      const std::int32_t yMin = wrapped(top + kRows - box.minRow);
+      MoveToEx(dc, xMax, yMax, nullptr);
+      LineTo(dc, xMax, yMin);
+      LineTo(dc, xMin, yMin);
+      LineTo(dc, xMin, yMax);
+      LineTo(dc, xMax, yMax);
+    } else {
+      const std::int64_t cx = left + (std::int64_t{box.maxCol} + box.minCol) / 2;
+      const std::int64_t cy = bottom - (std::int64_t{box.maxRow} + box.minRow) / 2;
+      MoveToEx(dc, wrapped(cx - 2), wrapped(cy - 2), nullptr);
+      LineTo(dc, wrapped(cx + 3), wrapped(cy + 3));
+      MoveToEx(dc, wrapped(cx - 2), wrapped(cy + 2), nullptr);
+      LineTo(dc, wrapped(cx + 3), wrapped(cy - 3));
+    }
+  }
+  if (kept != nullptr) SelectObject(dc, kept);
+  DeleteObject(pen);
+}
+
+}  // namespace
+
+int weightOfLevel(std::int32_t level) {
+  // Levels outside 0-255 are the host's error; clamping keeps every weight a percentage.
+  const std::int32_t clamped = std::clamp<std::int32_t>(level, 0, 255);
+  return 100 - clamped * 100 / 255;
+}
+
+bool renderPlane(HDC dc, std::int32_t left, std::int32_t top, std::int32_t right,
+                 std::int32_t bottom, const ImagePlane& plane, int weight) {
+  const std::int64_t width = std::int64_t{right} - left;
+  const std::int64_t height = std::int64_t{bottom} - top;
+  if (width <= 0 || height <= 0) return true;
+  if (width * height > kMaxRenderPixels) return false;
+  const int w = static_cast<int>(width), h = static_cast<int>(height);
+  const std::size_t size = static_cast<std::size_t>(w) * static_cast<std::size_t>(h) * 4;
+  auto* buffer = static_cast<std::uint8_t*>(std::malloc(size));
+  if (buffer == nullptr) return false;
+  BITMAPINFO info;
+  std::memset(&info, 0, sizeof info);
+  info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+  info.bmiHeader.biWidth = w;
+  info.bmiHeader.biHeight = h;
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 32;
+  info.bmiHeader.biCompression = BI_RGB;
+  info.bmiHeader.biSizeImage = static_cast<DWORD>(size);
+  HBITMAP bitmap = CreateCompatibleBitmap(dc, w, h);
+  HDC memory = CreateCompatibleDC(dc);
+  bool written = false;
+  if (bitmap != nullptr && memory != nullptr) {
+    HGDIOBJ previous = SelectObject(memory, bitmap);
+    BitBlt(memory, 0, 0, w, h, dc, left, top, SRCCOPY);
+    // Only pixels actually read are mixed and written back.
+    if (GetDIBits(memory, bitmap, 0, h, buffer, &info, DIB_RGB_COLORS) == h) {
+      mixPlane(buffer, w, h, plane, weight);
+      SetDIBits(memory, bitmap, 0, h, buffer, &info, DIB_RGB_COLORS);
+      BitBlt(dc, left, top, w, h, memory, 0, 0, SRCCOPY);
+      written = true;
+    }
+    if (previous != nullptr) SelectObject(memory, previous);
+  }
+  if (memory != nullptr) DeleteDC(memory);
+  if (bitmap != nullptr) DeleteObject(bitmap);
+  std::free(buffer);
+  return written;
+}
+
+void drawSpriteView(const DrawRequest* request, DrawSurface* surface, std::int32_t view,
+                    std::int32_t showBoundingBoxes, std::int32_t showCenterPoints, std::int32_t red,
+                    std::int32_t green, std::int32_t blue) {
+  if (request == nullptr) return;
+  const int weight = weightOfLevel(request->level);
+  HDC dc = drawableDc(surface);
+  if (dc == nullptr) return;
+  const bool cached = ensurePanelCache(dc);
+  clipTo(dc, request->left, request->top, request->right, request->bottom);
+  if (cached && view >= 1 && view <= kPanelViews) {
+    drawPanel(dc, view, request->left, request->top, weight);
+  }
+  // The palette-relative form of the colour.
+  const COLORREF colour = 0x02000000u | static_cast<COLORREF>(red & 0xFF) |
+                          static_cast<COLORREF>(green & 0xFF) << 8 |
+                          static_cast<COLORREF>(blue & 0xFF) << 16;
+  if (showBoundingBoxes != 0) drawOverlay(dc, Overlay::Outlines, *request, colour);
+  if (showCenterPoints != 0) drawOverlay(dc, Overlay::Crosses, *request, colour);
+}
+
+Result drawMemberPreview(DrawSurface* surface, const HostRect* rect) {
+  HDC dc = drawableDc(surface);
+  if (dc == nullptr || rect == nullptr) return kOk;
+  clipTo(dc, rect->left, rect->top, rect->right, rect->bottom);
+  // Only the part of the rect that has source pixels is rendered: the bottom-left 160 x 120.
+  const std::int64_t right =
+      std::min<std::int64_t>(rect->right, std::int64_t{rect->left} + kColumns);
+  const std::int64_t top = std::max<std::int64_t>(rect->top, std::int64_t{rect->bottom} - kRows);
+  renderPlane(dc, rect->left, static_cast<std::int32_t>(top), static_cast<std::int32_t>(right),
+              rect->bottom, analysisState().cameraPlane, 100);
+  return kOk;
+}
+
+}  // namespace kinetiscan

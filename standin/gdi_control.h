@@ -1,0 +1,9 @@
+// What tests ask the stand-in's GDI beyond the Win32 calls: whether anything leaked.
+#pragma once
+
+namespace kinetiscan::standin {
+
+// Device contexts, bitmaps, pens and regions made and not yet gone; stock objects do not count.
+int liveGdiObjects();
+
+}  // namespace kinetiscan::standin
