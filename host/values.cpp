@@ -183,6 +183,8 @@ struct ValueCalls {
     const Value* added = item == nullptr ? nullptr : v.find(*item);
     if (target == nullptr || added == nullptr || target->kind != kValueList) return kHostFailure;
     target->items.push_back(*added);
+    // The list takes the item: the caller's handle is spent, as it is never released otherwise.
+    v.release(*item);
     return kOk;
   }
 

@@ -48,7 +48,7 @@ struct Value {
   HostPoint point{};
   HostRect rect{};
   ColourRecord colour{};
-  std::vector<Value> items;      // a list holds copies of what was appended
+  std::vector<Value> items;      // appending hands the item over: its handle is spent
   std::shared_ptr<Image> image;  // shared by the copies of one image
 };
 

@@ -58,16 +58,18 @@ const camera::CaptureRecord& captureRecord() { return rig().record; }
 void clearCaptureRecord() { rig().record = camera::CaptureRecord{}; }
 void setSourceDialogHook(std::function<void()> hook) { rig().dialogHook = std::move(hook); }
 
+// Counts every frame delivered meanwhile, also those delivered by modal loops inside callbacks.
 int pumpFrames(int frames) {
-  int delivered = 0;
-  while (delivered < frames) {
+  const int start = rig().record.framesDelivered;
+  auto delivered = [&] { return rig().record.framesDelivered - start; };
+  while (delivered() < frames) {
     std::vector<std::pair<HWND, std::shared_ptr<camera::CaptureDevice>>> previewing;
     for (const auto& [window, device] : rig().devices) {
       if (device->previewing()) previewing.emplace_back(window, device);
     }
     bool any = false;
     for (auto& [window, device] : previewing) {
-      if (delivered == frames) break;
+      if (delivered() >= frames) break;
       if (!IsWindow(window) || !device->previewing()) continue;
       const std::uint8_t* data = nullptr;
       const std::uint32_t used = device->nextFrame(&data);
@@ -78,12 +80,11 @@ int pumpFrames(int frames) {
       header.dwBytesUsed = used;
       auto callback = reinterpret_cast<CAPVIDEOCALLBACK>(device->frameCallback());
       callback(window, &header);
-      ++delivered;
       any = true;
     }
     if (!any) break;
   }
-  return delivered;
+  return delivered();
 }
 
 void resetCameraForTest() {
@@ -104,8 +105,8 @@ void resetForTest() {
 
 using namespace kinetiscan::standin;
 
-extern "C" BOOL capGetDriverDescriptionA(UINT driverIndex, LPSTR name, int nameSize,
-                                         LPSTR version, int versionSize) {
+extern "C" BOOL capGetDriverDescriptionA(UINT driverIndex, LPSTR name, int nameSize, LPSTR version,
+                                         int versionSize) {
   const kinetiscan::camera::DriverBehaviour& behaviour = rig().behaviour;
   if (driverIndex != 0 || !behaviour.installed || !behaviour.describable) return FALSE;
   if (name != nullptr && nameSize > 0) {

@@ -66,9 +66,8 @@ void setFramesPerModalLoop(int frames) { user().modalFrames = frames; }
 bool windowInfo(HWND window, WindowInfo* info) {
   const Window* found = find(window);
   if (found == nullptr) return false;
-  *info = WindowInfo{found->className, found->x,     found->y,       found->width,
-                     found->height,    found->visible, found->style, found->exStyle,
-                     found->parent};
+  *info = WindowInfo{found->className, found->x,     found->y,       found->width, found->height,
+                     found->visible,   found->style, found->exStyle, found->parent};
   return true;
 }
 
@@ -136,16 +135,11 @@ extern "C" HWND CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR, DWORD s
   if (parent != nullptr && find(parent) == nullptr) return nullptr;
   HWND handle = reinterpret_cast<HWND>(state.nextHandle);
   state.nextHandle += 4;
-  state.windows[handle] = Window{className,
-                                 found->second.attributes.lpfnWndProc,
-                                 parent,
-                                 style,
-                                 exStyle,
-                                 x,
-                                 y,
-                                 width,
-                                 height,
-                                 (style & WS_VISIBLE) != 0};
+  state.windows[handle] = Window{className, found->second.attributes.lpfnWndProc,
+                                 parent,    style,
+                                 exStyle,   x,
+                                 y,         width,
+                                 height,    (style & WS_VISIBLE) != 0};
   return handle;
 }
 

@@ -60,6 +60,9 @@ FARPROC GetProcAddress(HMODULE module, LPCSTR name);
 BOOL FreeLibrary(HMODULE module);
 }
 
+// In dependency order: capture uses windowing's types.
 #include "standin/gdi.h"
+// clang-format off
 #include "standin/user.h"
 #include "standin/capture.h"
+// clang-format on

@@ -1,13 +1,50 @@
-// The cast member object and its operation table.
+// The cast member object: its lifetime, its hold on host services and the asset callback, and
+// its operation table.
 #include "member/cast_member.h"
 
+#include "analysis/frame_analysis.h"
+#include "analysis/frame_view.h"
+#include "capture/capture_session.h"
+#include "member/cast_scan.h"
+#include "member/member_methods.h"
+#include "member/member_properties.h"
+#include "member/member_state.h"
+#include "module/held_interface.h"
 #include "module/interface_object.h"
 #include "module/operation_kinds.h"
+#include "platform/win32api.h"
+#include "sprite/panel_cache.h"
+#include "sprite/stage_rendering.h"
 
 namespace kinetiscan {
 namespace {
 
 using Self = CastMemberInterface;
+
+constexpr char kCredit[] = "Kinetiscan BETA 1.0 - webcam motion sensing for scripts.";
+
+CastMemberInstance* memberOf(Self* self) { return castMemberOf(ownerOf(self)); }
+
+// One callback serves every member; the newest wins. The one it replaces, and the service this
+// member had from it, are given back so repeated calls leak nothing. The new one is held before
+// the old ones are let go, in case they are the same object.
+Result KINETISCAN_CALL setAssetCallback(Self* self, Unknown* callback) {
+  CastMemberInstance* member = memberOf(self);
+  if (callback != nullptr) callback->ops->addRef(callback);
+  Unknown* oldCallback = memberState().assetCallback;
+  Unknown* oldService = member->callbackService;
+  memberState().assetCallback = callback;
+  member->callbackService = nullptr;
+  if (callback != nullptr) {
+    void* service = nullptr;
+    if (callback->ops->queryInterface(callback, &kCallbackServiceId, &service) == kOk) {
+      member->callbackService = static_cast<Unknown*>(service);
+    }
+  }
+  releaseHeld(oldService);
+  releaseHeld(oldCallback);
+  return kOk;
+}
 
 // Every analysis image is 160 x 120, whatever the member's state.
 Result KINETISCAN_CALL memberRect(Self*, HostRect* rect) {
@@ -15,19 +52,77 @@ Result KINETISCAN_CALL memberRect(Self*, HostRect* rect) {
   return kOk;
 }
 
+Result KINETISCAN_CALL newSpriteActor(Self* self, void** out) {
+  HostCallback* callback = ownerOf(self)->hostCallback;
+  if (out == nullptr || callback == nullptr) return kNoInterface;
+  void* actor = nullptr;
+  const Result result = callback->ops->createInstance(callback, &kSpriteActorClassId,
+                                                      &kSpriteActorInterfaceId, &actor);
+  if (result != kOk) return result;
+  *out = actor;  // the host's reference passes to the caller
+  return kOk;
+}
+
+Result KINETISCAN_CALL chooseSource(Self*, Word) { return chooseVideoSource(); }
+
+Result KINETISCAN_CALL showAbout(Self*) {
+  MessageBoxA(hostWindow(), kCredit, "About", MB_OK);
+  return kOk;
+}
+
+Result KINETISCAN_CALL drawPreview(Self*, DrawSurface* surface, const HostRect* rect) {
+  return drawMemberPreview(surface, rect);
+}
+
 }  // namespace
 
-Result KINETISCAN_CALL createCastMember(InstanceHeader*) { return kUnknownMethod; }
-Result KINETISCAN_CALL destroyCastMember(InstanceHeader*) { return kOk; }
+Result KINETISCAN_CALL createCastMember(InstanceHeader* instance) {
+  CastMemberInstance* member = castMemberOf(instance);
+  HostCallback* callback = instance->hostCallback;
+  member->spareService1 = acquire<Unknown>(callback, kSpareService1Id);
+  member->valueServices = acquire<ValueServices>(callback, kValueServicesId);
+  member->listServices = acquire<ListServices>(callback, kListServicesId);
+  member->colorServices = acquire<ColorServices>(callback, kColorServicesId);
+  member->spareService2 = acquire<Unknown>(callback, kSpareService2Id);
+  member->movieServices = acquire<MovieServices>(callback, kMovieServicesId);
+  member->windowServices = acquire<WindowServices>(callback, kWindowServicesId);
+  member->imageServices = acquire<ImageServices>(callback, kImageServicesId);
+  member->callbackService = nullptr;  // until setAssetCallback
+
+  // Frames reach the cast scan, and the capture session's boxes reach the host's window.
+  setCastScanHook(scanCasts);
+  setHostWindowSource(hostWindow);
+  resetBackground();
+  openCaptureSession();
+  return kOk;
+}
+
+Result KINETISCAN_CALL destroyCastMember(InstanceHeader* instance) {
+  closeCaptureSession();
+  CastMemberInstance* member = castMemberOf(instance);
+  releaseHeld(member->spareService1);
+  releaseHeld(member->valueServices);
+  releaseHeld(member->listServices);
+  releaseHeld(member->colorServices);
+  releaseHeld(member->spareService2);
+  releaseHeld(member->callbackService);
+  releaseHeld(member->movieServices);
+  releaseHeld(member->windowServices);
+  releaseHeld(member->imageServices);
+  releaseHeld(memberState().assetCallback);
+  memberState().captureRunning = false;
+  releasePanelCache();
+  return kOk;
+}
 
 constinit const CastMemberOps kCastMemberOps = {
     .queryInterface = queryInterface<Self>,
     .addRef = addRef<Self>,
     .release = release<Self>,
-    .getProperty = answerUnknownMethod<Self, Symbol, HostValue*>,
-    .setProperty = answerUnknownMethod<Self, Symbol, const HostValue*>,
-    .callMethod = answerUnknownMethod<Self, Symbol, std::int32_t, HostValue*, HostValue*>,
-    .setAssetCallback = answerUnknownMethod<Self, Unknown*>,
+    .getProperty = getMemberProperty,
+    .setProperty = setMemberProperty,
+    .callMethod = callMethod,
+    .setAssetCallback = setAssetCallback,
     .nothing7 = doNothing<Self, Word, Word>,
     .memberRect = memberRect,
     .nothing9 = doNothing<Self, Word>,
@@ -41,12 +136,12 @@ constinit const CastMemberOps kCastMemberOps = {
     .nothing17 = doNothing<Self>,
     .nothing18 = doNothing<Self, Word>,
     .nothing19 = doNothing<Self, Word>,
-    .newSpriteActor = answerUnknownMethod<Self, void**>,
-    .chooseVideoSource = answerUnknownMethod<Self, Word>,
+    .newSpriteActor = newSpriteActor,
+    .chooseVideoSource = chooseSource,
     .nothing22 = doNothing<Self>,
     .nothing23 = doNothing<Self, Word, Word>,
-    .showAbout = answerUnknownMethod<Self>,
-    .drawMemberPreview = answerUnknownMethod<Self, DrawSurface*, const HostRect*>,
+    .showAbout = showAbout,
+    .drawMemberPreview = drawPreview,
     .nothing26 = doNothing<Self, Word, Word>,
     .nothing27 = doNothing<Self, Word, Word>,
     .nothing28 = doNothing<Self, Word, Word>,

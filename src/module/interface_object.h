@@ -28,12 +28,12 @@ void resetModuleFrameStateForTest();
 
 // The one conversion from an interface pointer the host holds to our record.
 template <class Interface>
-InterfaceObject* objectOf(Interface* interface) {
-  return reinterpret_cast<InterfaceObject*>(interface);
+InterfaceObject* objectOf(Interface* object) {
+  return reinterpret_cast<InterfaceObject*>(object);
 }
 template <class Interface>
-InstanceHeader* ownerOf(Interface* interface) {
-  return interface == nullptr ? nullptr : objectOf(interface)->owner;
+InstanceHeader* ownerOf(Interface* object) {
+  return object == nullptr ? nullptr : objectOf(object)->owner;
 }
 
 // Allocates from the host, consulting the runtime's new-handler between attempts as operator

@@ -1,6 +1,7 @@
 // The sprite actor object and its operation table.
 #include "sprite/sprite_actor.h"
 
+#include "module/held_interface.h"
 #include "module/interface_object.h"
 #include "module/operation_kinds.h"
 #include "module/symbol_name.h"
@@ -12,24 +13,6 @@ namespace {
 using Self = SpriteActorInterface;
 
 SpriteActorInstance* actorOf(Self* self) { return spriteActorOf(ownerOf(self)); }
-
-// Asks the host for a service. A refused request leaves the field empty whatever the host wrote:
-// nothing is ever called or released through an interface that was not given.
-template <class Service>
-Service* acquire(HostCallback* callback, const Guid& id) {
-  if (callback == nullptr) return nullptr;
-  void* out = nullptr;
-  if (callback->ops->queryInterface(callback, &id, &out) != kOk) return nullptr;
-  return static_cast<Service*>(out);
-}
-
-template <class Interface>
-void releaseHeld(Interface*& held) {
-  if (held == nullptr) return;
-  Interface* target = held;
-  held = nullptr;
-  target->ops->release(target);
-}
 
 // The field a property name selects, or null for an unknown name.
 std::int32_t* propertyField(SpriteActorInstance* actor, const SymbolName& name) {

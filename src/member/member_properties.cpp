@@ -1,0 +1,162 @@
+// Cast member properties. Both operations read or write the module-wide analysis state as the
+// last frame left it; neither starts an analysis.
+#include "member/member_properties.h"
+
+#include <cmath>
+#include <cstring>
+#include <limits>
+
+#include "analysis/analysis_state.h"
+#include "analysis/frame_view.h"
+#include "analysis/pixel_math.h"
+#include "member/cast_member.h"
+#include "module/interface_object.h"
+#include "module/symbol_name.h"
+
+namespace kinetiscan {
+namespace {
+
+constexpr char kVersion[] = "BETA 1.0";
+constexpr int kImageBytesPerPixel = 4;
+
+bool settableKind(std::int32_t kind) {
+  return kind == kKindAny || kind == kKindInteger || kind == kKindFloat;
+}
+
+// Records 1 up to the last label, never beyond the table. With 1024 or more labels the frame's
+// regions have no records, and the lists are empty rather than an earlier frame's regions.
+template <class Visit>
+void forEachKeptRegion(Visit visit) {
+  const AnalysisState& state = analysisState();
+  const std::int32_t count = state.blobCount;
+  if (count <= 1 || count >= kMaxBlobRecords) return;
+  for (std::int32_t label = 1; label < count; ++label) {
+    const BlobBox& box = state.blobBoxes[label];
+    if (box.maxRow != -1) visit(box);
+  }
+}
+
+Result getRegionList(CastMemberInstance* member, HostValue* out, bool boxes) {
+  ListServices* lists = member->listServices;
+  ValueServices* values = member->valueServices;
+  if (lists == nullptr) return kNoInterface;
+  lists->ops->newList(lists, out);
+  forEachKeptRegion([&](const BlobBox& box) {
+    HostValue item{};
+    if (boxes) {
+      const HostRect rect{120 - box.maxRow, box.maxCol, 120 - box.minRow, box.minCol};
+      values->ops->rectToValue(values, &rect, &item);
+    } else {
+      const HostPoint point{120 - ((box.maxRow + box.minRow) >> 1), (box.maxCol + box.minCol) >> 1};
+      values->ops->pointToValue(values, &point, &item);
+    }
+    lists->ops->append(lists, out, &item);
+  });
+  return kOk;
+}
+
+void fillFromFrame(std::uint8_t* pixels) {
+  const FrameView frame = currentFrame();
+  if (frame.bytes == nullptr) return;  // no frame yet: the image stays as the host made it
+  const std::uint32_t available = frame.count < kFrameBytes ? frame.count : kFrameBytes;
+  for (std::uint32_t byte = 0; byte < available; ++byte) {
+    pixels[byte / 3 * kImageBytesPerPixel + byte % 3] = frame.bytes[byte];
+  }
+}
+
+void fillFromPlane(std::uint8_t* pixels, const ImagePlane& plane) {
+  for (int row = 0; row < kRows; ++row) {
+    for (int column = 0; column < kColumns; ++column) {
+      std::uint8_t* pixel = pixels + (row * kColumns + column) * kImageBytesPerPixel;
+      for (int k = 0; k < kComponents; ++k) pixel[k] = componentToByte(plane[row][column][k]);
+    }
+  }
+}
+
+// A new 160 x 120 image; source row 0, the bottom of the picture, fills the first 640 bytes.
+Result getImage(CastMemberInstance* member, HostValue* out, const ImagePlane* plane) {
+  ImageServices* images = member->imageServices;
+  if (images == nullptr) return kNoInterface;
+  images->ops->newImage(images, kColumns, kRows, 24, 1, 0, out);
+  void* pixels = nullptr;
+  images->ops->lockPixels(images, out, &pixels);
+  if (pixels == nullptr) return kOk;  // nothing to write into: the image as created
+  auto* bytes = static_cast<std::uint8_t*>(pixels);
+  if (plane == nullptr) {
+    fillFromFrame(bytes);
+  } else {
+    fillFromPlane(bytes, *plane);
+  }
+  images->ops->unlockPixels(images, out);
+  return kOk;
+}
+
+Result makeNumber(ValueServices* values, double number, HostValue* out) {
+  values->ops->doubleToValue(values, number, out);
+  return kOk;
+}
+
+}  // namespace
+
+float toSingle(double value) {
+  constexpr double kLargest = std::numeric_limits<float>::max();
+  if (value > kLargest) return std::numeric_limits<float>::infinity();
+  if (value < -kLargest) return -std::numeric_limits<float>::infinity();
+  return static_cast<float>(value);  // NaN stays NaN
+}
+
+Result KINETISCAN_CALL getMemberProperty(CastMemberInterface* self, Symbol symbol, HostValue* out) {
+  CastMemberInstance* member = castMemberOf(ownerOf(self));
+  ValueServices* values = member->valueServices;
+  SymbolName name;
+  if (!prepareSymbolName(values, symbol, &name)) return kNoInterface;
+  AnalysisState& state = analysisState();
+  const AnalysisParameters& parameters = state.parameters;
+  if (nameIs(name, "adaptivity")) return makeNumber(values, parameters.adaptivity, out);
+  if (nameIs(name, "sensitivity")) return makeNumber(values, parameters.sensitivity, out);
+  if (nameIs(name, "mindensity")) return makeNumber(values, parameters.mindensity, out);
+  if (nameIs(name, "loclist")) return getRegionList(member, out, false);
+  if (nameIs(name, "image") || nameIs(name, "cameraimage")) return getImage(member, out, nullptr);
+  if (nameIs(name, "retinaimage")) return getImage(member, out, &state.retinaPlane);
+  if (nameIs(name, "differenceimage")) return getImage(member, out, &state.differencePlane);
+  if (nameIs(name, "globsimage")) return getImage(member, out, &state.globsPlane);
+  if (nameIs(name, "version")) {
+    values->ops->stringToValue(values, kVersion, out);
+    return kOk;
+  }
+  if (nameIs(name, "boundingboxlist")) return getRegionList(member, out, true);
+  return kUnknownProperty;
+}
+
+Result KINETISCAN_CALL setMemberProperty(CastMemberInterface* self, Symbol symbol,
+                                         const HostValue* value) {
+  CastMemberInstance* member = castMemberOf(ownerOf(self));
+  ValueServices* values = member->valueServices;
+  SymbolName name;
+  if (!prepareSymbolName(values, symbol, &name)) return kNoInterface;
+  AnalysisParameters& parameters = analysisState().parameters;
+  const bool adaptivity = nameIs(name, "adaptivity");
+  const bool sensitivity = nameIs(name, "sensitivity");
+  if (adaptivity || sensitivity || nameIs(name, "mindensity")) {
+    std::int32_t kind = -1;
+    values->ops->valueKind(values, value, &kind);
+    if (!settableKind(kind)) return kWrongValueKind;
+    if (adaptivity || sensitivity) {
+      float& parameter = adaptivity ? parameters.adaptivity : parameters.sensitivity;
+      // A conversion the host refuses leaves the parameter as it was.
+      double number = parameter;
+      values->ops->valueToDouble(values, value, &number);
+      parameter = toSingle(number);
+    } else {
+      values->ops->valueToInteger(values, value, &parameters.mindensity);
+    }
+    return kOk;
+  }
+  for (const char* readOnly : {"loclist", "image", "cameraimage", "differenceimage", "retinaimage",
+                               "boundingboxlist", "version"}) {
+    if (nameIs(name, readOnly)) return kPropertyReadOnly;
+  }
+  return kUnknownProperty;
+}
+
+}  // namespace kinetiscan

@@ -1,0 +1,59 @@
+// Scenarios with a cast member: the host world of services, a movie with a cast holding the
+// member, a camera whose frames the test scripts, and helpers to read script values back.
+#pragma once
+
+#include <deque>
+#include <memory>
+#include <string>
+
+#include "camera/frame_source.h"
+#include "host/world.h"
+#include "scenario_fixture.h"
+#include "standin/control.h"
+
+namespace kinetiscan::scenario {
+
+// Frames the test queues; none left means no frame arrives.
+class ScriptedFrames : public camera::FrameSource {
+ public:
+  bool next(camera::Frame& frame) override {
+    if (frames.empty()) return false;
+    frame = frames.front();
+    frames.pop_front();
+    return true;
+  }
+  std::deque<camera::Frame> frames;
+};
+
+// A uniform frame with an optional filled rectangle of plane rows [rowFrom, rowTo) and columns
+// [columnFrom, columnTo); colours are blue, green, red bytes.
+camera::Frame uniformFrame(std::uint8_t grey);
+void fillRect(camera::Frame& frame, int rowFrom, int rowTo, int columnFrom, int columnTo,
+              std::uint8_t blue, std::uint8_t green, std::uint8_t red);
+
+class MemberScenario : public Scenario {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+
+  // The member's instance and one interface on it; the interface alone keeps it alive.
+  CastMemberInterface* createMember();
+  void destroyMember(CastMemberInterface*& member);
+  // One movie with one cast holding a member of the type at index 1.
+  void addOurCast();
+  // Queues frames and delivers them.
+  int deliver(std::initializer_list<camera::Frame> frames);
+
+  Result get(const char* name, HostValue* out);
+  Result set(const char* name, const HostValue& value);
+  Result call(const char* name, std::vector<HostValue> arguments, HostValue* result);
+  const host::Value& valueOf(const HostValue& value);
+  void release(const HostValue& value) { world_->values.release(value); }
+
+  camera::DriverBehaviour behaviour_;
+  ScriptedFrames frames_;
+  std::unique_ptr<host::World> world_;
+  CastMemberInterface* member_ = nullptr;
+};
+
+}  // namespace kinetiscan::scenario

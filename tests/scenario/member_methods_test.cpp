@@ -1,0 +1,127 @@
+// Cast member methods: each success path on frames of known content, and every failure code.
+#include "member_fixture.h"
+
+namespace kinetiscan::scenario {
+namespace {
+
+class MemberMethods : public MemberScenario {
+ protected:
+  void SetUp() override {
+    MemberScenario::SetUp();
+    addOurCast();
+    member_ = createMember();
+    ASSERT_NE(member_, nullptr);
+    // Grey 100 with a white square at plane rows 10-29, columns 30-49.
+    camera::Frame square = uniformFrame(100);
+    fillRect(square, 10, 30, 30, 50, 255, 255, 255);
+    ASSERT_EQ(deliver({uniformFrame(100), square}), 2);
+  }
+  HostValue white() { return world_->values.colour(255, 255, 255); }
+  HostValue number(std::int32_t n) { return world_->values.integer(n); }
+};
+
+TEST_F(MemberMethods, ColourTrackingFindsTheSquare) {
+  HostValue result{};
+  ASSERT_EQ(call("TrackColorBounds", {white(), number(10)}, &result), kOk);
+  const HostRect rect = valueOf(result).rect;
+  EXPECT_EQ(rect.top, 120 - 10) << "top is the larger vertical value";
+  EXPECT_EQ(rect.left, 30);
+  EXPECT_EQ(rect.bottom, 120 - 29);
+  EXPECT_EQ(rect.right, 49);
+  release(result);
+
+  ASSERT_EQ(call("TRACKCOLOR", {white(), number(10)}, &result), kOk);
+  EXPECT_EQ(valueOf(result).point.vertical, (110 + 91) / 2);
+  EXPECT_EQ(valueOf(result).point.horizontal, (30 + 49) / 2);
+  release(result);
+
+  // Nothing matches: the empty answer.
+  ASSERT_EQ(call("trackcolor", {world_->values.colour(0, 0, 255), number(5)}, &result), kOk);
+  EXPECT_EQ(valueOf(result).point.vertical, 120);
+  EXPECT_EQ(valueOf(result).point.horizontal, 0);
+  release(result);
+
+  // Everything but the square is "not white"; tolerance 0 inverted matches every pixel.
+  ASSERT_EQ(call("tracknotcolorbounds", {white(), number(0)}, &result), kOk);
+  EXPECT_EQ(valueOf(result).rect.top, 120);
+  EXPECT_EQ(valueOf(result).rect.bottom, 1);
+  EXPECT_EQ(valueOf(result).rect.right, 159);
+  release(result);
+  ASSERT_EQ(call("tracknotcolor", {white(), number(10)}, &result), kOk);
+  EXPECT_EQ(valueOf(result).kind, host::kValuePoint);
+  release(result);
+}
+
+TEST_F(MemberMethods, BlockAveragesOfEachSource) {
+  HostValue result{};
+  ASSERT_EQ(call("block", {world_->values.rect({90, 30, 110, 50})}, &result), kOk);
+  EXPECT_EQ(valueOf(result).colour.red, 255);
+  EXPECT_EQ(valueOf(result).colour.blue, 255);
+  release(result);
+  ASSERT_EQ(call("camerablock", {world_->values.rect({0, 0, 120, 160})}, &result), kOk);
+  EXPECT_EQ(valueOf(result).colour.green, (400 * 255 + 18800 * 100) / 19200);
+  release(result);
+  ASSERT_EQ(call("retinablock", {world_->values.rect({0, 0, 120, 160})}, &result), kOk);
+  EXPECT_EQ(valueOf(result).colour.red, 100);
+  release(result);
+  ASSERT_EQ(call("differenceblock", {world_->values.rect({60, 100, 70, 110})}, &result), kOk);
+  EXPECT_EQ(valueOf(result).colour.red, 0);
+  release(result);
+  // A rect of no area, and one far outside the frame, answer black rather than fail.
+  ASSERT_EQ(call("block", {world_->values.rect({50, 50, 50, 60})}, &result), kOk);
+  EXPECT_EQ(valueOf(result).colour.red, 0);
+  release(result);
+  ASSERT_EQ(
+      call("block", {world_->values.rect({INT32_MIN, INT32_MIN, INT32_MAX, INT32_MAX})}, &result),
+      kOk);
+  EXPECT_EQ(valueOf(result).colour.red, 0);
+  release(result);
+}
+
+TEST_F(MemberMethods, AdaptMakesTheCurrentFrameTheBackground) {
+  HostValue result{1, 2};
+  ASSERT_EQ(call("adapt", {}, &result), kOk);
+  EXPECT_EQ(result.words[0], 1u) << "no answer written";
+  HostValue average{};
+  ASSERT_EQ(call("differenceblock", {world_->values.rect({90, 30, 110, 50})}, &average), kOk);
+  EXPECT_GT(valueOf(average).colour.red, 150) << "the reset leaves the difference plane alone";
+  release(average);
+  // After one more identical frame nothing differs any more.
+  camera::Frame square = uniformFrame(100);
+  fillRect(square, 10, 30, 30, 50, 255, 255, 255);
+  ASSERT_EQ(deliver({square}), 1);
+  ASSERT_EQ(call("differenceblock", {world_->values.rect({90, 30, 110, 50})}, &average), kOk);
+  EXPECT_EQ(valueOf(average).colour.red, 0);
+  release(average);
+}
+
+TEST_F(MemberMethods, EditSourceShowsTheDriverDialog) {
+  HostValue result{};
+  EXPECT_EQ(call("EditSource", {}, &result), kOk);
+  EXPECT_EQ(standin::captureRecord().dialogsShown, 1);
+}
+
+TEST_F(MemberMethods, EveryFailureCodeBeforeAnyWork) {
+  HostValue result{7, 7};
+  EXPECT_EQ(call("adapt", {number(1)}, &result), kWrongActionCount);
+  EXPECT_EQ(call("editsource", {number(1)}, &result), kWrongActionCount);
+  EXPECT_EQ(call("trackcolor", {}, &result), kWrongTrackCount);
+  EXPECT_EQ(call("trackcolor", {white(), world_->values.rect({0, 0, 1, 1})}, &result),
+            kWrongTrackArgument);
+  EXPECT_EQ(call("trackcolorbounds", {number(3), number(3)}, &result), kWrongTrackArgument);
+  EXPECT_EQ(call("block", {white()}, &result), kWrongBlockArgument);
+  EXPECT_EQ(call("block", {world_->values.rect({0, 0, 1, 1}), number(1)}, &result),
+            kWrongBlockCount);
+  EXPECT_EQ(call("retinablock", {}, &result), kWrongBlockCount);
+  EXPECT_EQ(call("dance", {}, &result), kUnknownMethod);
+  EXPECT_EQ(result.words[0], 7u) << "the result is never touched by a failure";
+  EXPECT_EQ(member_->ops->callMethod(member_, world_->values.symbol("block"), 2, nullptr, &result),
+            kWrongBlockCount)
+      << "no argument array";
+  // Kind 0 arguments pass the checks; what the host converts them to is used.
+  EXPECT_EQ(call("trackcolor", {world_->values.ofKind(0), world_->values.ofKind(0)}, &result), kOk);
+  release(result);
+}
+
+}  // namespace
+}  // namespace kinetiscan::scenario

@@ -1,0 +1,138 @@
+// Cast member properties read after frames of known content, and their set paths.
+#include <cmath>
+#include <cstring>
+
+#include "member_fixture.h"
+
+namespace kinetiscan::scenario {
+namespace {
+
+// The byte a plane component of the difference between two frame bytes becomes.
+std::uint8_t differenceByte(std::uint8_t a, std::uint8_t b) {
+  const float scale = std::bit_cast<float>(0x3B808081u);
+  const float d = std::fabs(static_cast<float>(a) * scale - static_cast<float>(b) * scale);
+  return static_cast<std::uint8_t>(static_cast<int>(static_cast<double>(d) * 255.0));
+}
+
+class MemberProperties : public MemberScenario {
+ protected:
+  void SetUp() override {
+    MemberScenario::SetUp();
+    addOurCast();
+    member_ = createMember();
+    ASSERT_NE(member_, nullptr);
+    // The first frame becomes the background (the scan starts capture and resets it); the
+    // second shows a white 20 x 20 square at plane rows 10-29, columns 30-49.
+    square_ = uniformFrame(100);
+    fillRect(square_, 10, 30, 30, 50, 255, 255, 255);
+    ASSERT_EQ(deliver({uniformFrame(100), square_}), 2);
+  }
+  double number(const char* name) {
+    HostValue out{};
+    EXPECT_EQ(get(name, &out), kOk);
+    EXPECT_EQ(valueOf(out).kind, host::kValueFloat) << name;
+    const double value = valueOf(out).real;
+    release(out);
+    return value;
+  }
+  camera::Frame square_;
+};
+
+TEST_F(MemberProperties, RegionListsUseScriptCoordinates) {
+  HostValue points{};
+  ASSERT_EQ(get("LocList", &points), kOk);
+  ASSERT_EQ(valueOf(points).items.size(), 1u);
+  const host::Value& point = valueOf(points).items[0];
+  EXPECT_EQ(point.kind, host::kValuePoint);
+  EXPECT_EQ(point.point.vertical, 120 - ((29 + 10) >> 1));
+  EXPECT_EQ(point.point.horizontal, (49 + 30) >> 1);
+  release(points);
+
+  HostValue rects{};
+  ASSERT_EQ(get("boundingboxlist", &rects), kOk);
+  ASSERT_EQ(valueOf(rects).items.size(), 1u);
+  const HostRect& rect = valueOf(rects).items[0].rect;
+  EXPECT_EQ(rect.top, 120 - 29);
+  EXPECT_EQ(rect.left, 49) << "left holds the largest column";
+  EXPECT_EQ(rect.bottom, 120 - 10);
+  EXPECT_EQ(rect.right, 30);
+  release(rects);
+
+  // A region below mindensity drops out of both lists.
+  EXPECT_EQ(set("mindensity", world_->values.integer(401)), kOk);
+  ASSERT_EQ(deliver({square_}), 1);
+  ASSERT_EQ(get("loclist", &points), kOk);
+  EXPECT_TRUE(valueOf(points).items.empty());
+  release(points);
+}
+
+TEST_F(MemberProperties, ImagesAreFilledByteForByte) {
+  HostValue image{};
+  ASSERT_EQ(get("cameraimage", &image), kOk);
+  const auto& camera = *valueOf(image).image;
+  EXPECT_EQ(camera.width, 160);
+  EXPECT_EQ(camera.height, 120);
+  EXPECT_EQ(camera.depth, 24);
+  ASSERT_EQ(camera.pixels.size(), 76800u);
+  for (int p = 0; p < 19200; ++p) {
+    ASSERT_EQ(0, std::memcmp(&camera.pixels[4 * p], &square_[3 * p], 3)) << "pixel " << p;
+  }
+  release(image);
+
+  ASSERT_EQ(get("globsimage", &image), kOk);
+  const auto& globs = *valueOf(image).image;
+  const std::uint8_t* inside = &globs.pixels[4 * (20 * 160 + 40)];
+  const std::uint8_t* outside = &globs.pixels[4 * (60 * 160 + 100)];
+  EXPECT_EQ(inside[0], 255);
+  EXPECT_EQ(inside[2], 255);
+  EXPECT_EQ(outside[1], 0);
+  release(image);
+
+  ASSERT_EQ(get("differenceimage", &image), kOk);
+  const auto& difference = *valueOf(image).image;
+  EXPECT_EQ(difference.pixels[4 * (20 * 160 + 40)], differenceByte(100, 255));
+  EXPECT_EQ(difference.pixels[4 * (60 * 160 + 100)], 0);
+  release(image);
+
+  ASSERT_EQ(get("retinaimage", &image), kOk);
+  EXPECT_EQ(valueOf(image).image->pixels[4 * (60 * 160 + 100) + 1], 100);
+  release(image);
+}
+
+TEST_F(MemberProperties, ParametersReadAsFloatsAndSetFromNumbers) {
+  EXPECT_EQ(number("adaptivity"), 1000.0);
+  EXPECT_EQ(number("SENSITIVITY"), 0.5);
+  EXPECT_EQ(number("minDensity"), 100.0) << "an integer read as a float";
+
+  EXPECT_EQ(set("sensitivity", world_->values.integer(1)), kOk);
+  EXPECT_EQ(number("sensitivity"), 1.0);
+  EXPECT_EQ(set("adaptivity", world_->values.real(0.1)), kOk);
+  EXPECT_EQ(number("adaptivity"), static_cast<double>(0.1f)) << "stored in single precision";
+  EXPECT_EQ(set("mindensity", world_->values.real(2.7)), kOk);
+  EXPECT_EQ(number("mindensity"), 2.0) << "the host's integer conversion";
+  EXPECT_EQ(set("adaptivity", world_->values.real(1e300)), kOk);
+  EXPECT_TRUE(std::isinf(number("adaptivity")));
+
+  EXPECT_EQ(set("adaptivity", world_->values.string("fast")), kWrongValueKind);
+  EXPECT_EQ(set("sensitivity", world_->values.ofKind(9)), kWrongValueKind);
+  EXPECT_TRUE(std::isinf(number("adaptivity"))) << "unchanged by a refused set";
+}
+
+TEST_F(MemberProperties, ReadOnlyAndUnknownNames) {
+  for (const char* name : {"loclist", "image", "cameraimage", "retinaimage", "differenceimage",
+                           "boundingboxlist", "version"}) {
+    EXPECT_EQ(set(name, world_->values.integer(1)), kPropertyReadOnly) << name;
+  }
+  EXPECT_EQ(set("globsimage", world_->values.integer(1)), kUnknownProperty);
+  EXPECT_EQ(set("speed", world_->values.integer(1)), kUnknownProperty);
+  HostValue out{99, 99};
+  EXPECT_EQ(get("speed", &out), kUnknownProperty);
+  EXPECT_EQ(out.words[0], 99u) << "nothing written";
+
+  ASSERT_EQ(get("Version", &out), kOk);
+  EXPECT_EQ(valueOf(out).text, "BETA 1.0");
+  release(out);
+}
+
+}  // namespace
+}  // namespace kinetiscan::scenario
