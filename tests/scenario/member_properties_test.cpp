@@ -66,6 +66,24 @@ TEST_F(MemberProperties, RegionListsUseScriptCoordinates) {
   release(points);
 }
 
+TEST_F(MemberProperties, TooManyRegionsGiveEmptyListsNotAnEarlierFramesRegions) {
+  // Isolated moving pixels on every other row and column: 4800 regions, more than the records
+  // can hold, so the frame has none and the lists must not show the square of the frame before.
+  camera::Frame dots = uniformFrame(100);
+  for (int row = 0; row < 120; row += 2) {
+    for (int column = 0; column < 160; column += 2)
+      fillRect(dots, row, row + 1, column, column + 1, 0, 0, 0);
+  }
+  ASSERT_EQ(deliver({dots}), 1);
+  for (const char* name : {"loclist", "boundingboxlist"}) {
+    HostValue list{};
+    ASSERT_EQ(get(name, &list), kOk);
+    EXPECT_EQ(valueOf(list).kind, host::kValueList);
+    EXPECT_TRUE(valueOf(list).items.empty()) << name;
+    release(list);
+  }
+}
+
 TEST_F(MemberProperties, ImagesAreFilledByteForByte) {
   HostValue image{};
   ASSERT_EQ(get("cameraimage", &image), kOk);

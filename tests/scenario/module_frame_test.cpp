@@ -171,28 +171,5 @@ TEST_F(ModuleFrame, RefusedAllocationLeavesOwnerAndCountAlone) {
   host_->releaseInstance(instance);
 }
 
-TEST_F(ModuleFrame, OperationsNotYetBuiltAnswerUnknownMethod) {
-  InstanceHeader* instance = host_->createInstance(kRegistrarClassId);
-  ASSERT_NE(instance, nullptr);
-  void* out = nullptr;
-  ASSERT_EQ(plugin().getInterface(instance, &kCastMemberClassId, &kCastMemberInterfaceId, &out),
-            kOk);
-  auto* member = static_cast<CastMemberInterface*>(out);
-  HostRect rect{1, 2, 3, 4};
-  EXPECT_EQ(member->ops->memberRect(member, &rect), kOk);
-  EXPECT_EQ(rect.top, 0);
-  EXPECT_EQ(rect.left, 0);
-  EXPECT_EQ(rect.bottom, 120);
-  EXPECT_EQ(rect.right, 160);
-  // Positions that do nothing answer 0 and pop exactly their arguments (a wrong count would
-  // unbalance the stack under the 32-bit convention and crash the next call).
-  EXPECT_EQ(member->ops->nothing7(member, 1, 2), kOk);
-  EXPECT_EQ(member->ops->nothing12(member), kOk);
-  EXPECT_EQ(member->ops->nothing23(member, 1, 2), kOk);
-  EXPECT_EQ(member->ops->nothing28(member, 1, 2), kOk);
-  EXPECT_EQ(member->ops->release(member), 0);
-  host_->releaseInstance(instance);
-}
-
 }  // namespace
 }  // namespace kinetiscan::scenario
