@@ -25,24 +25,10 @@ constexpr char kCredit[] = "Kinetiscan BETA 1.0 - webcam motion sensing for scri
 
 CastMemberInstance* memberOf(Self* self) { return castMemberOf(ownerOf(self)); }
 
-// One callback serves every member; the newest wins. The one it replaces, and the service this
-// member had from it, are given back so repeated calls leak nothing. The new one is held before
-// the old ones are let go, in case they are the same object.
+// One callback serves every member; the newest wins. The service it gives goes to this member.
 Result KINETISCAN_CALL setAssetCallback(Self* self, Unknown* callback) {
-  CastMemberInstance* member = memberOf(self);
-  if (callback != nullptr) callback->ops->addRef(callback);
-  Unknown* oldCallback = memberState().assetCallback;
-  Unknown* oldService = member->callbackService;
-  memberState().assetCallback = callback;
-  member->callbackService = nullptr;
-  if (callback != nullptr) {
-    void* service = nullptr;
-    if (callback->ops->queryInterface(callback, &kCallbackServiceId, &service) == kOk) {
-      member->callbackService = static_cast<Unknown*>(service);
-    }
-  }
-  releaseHeld(oldService);
-  releaseHeld(oldCallback);
+  replaceCallback(memberState().assetCallback, memberOf(self)->callbackService, callback,
+                  kCallbackServiceId);
   return kOk;
 }
 

@@ -24,4 +24,25 @@ void releaseHeld(Interface*& held) {
   target->ops->release(target);
 }
 
+// Holds a new callback from the host and the service it gives for `serviceId`, then gives back
+// the callback and service held before, so repeated calls leak nothing. The new one is held
+// before the old one is let go, in case they are the same object.
+template <class Service>
+void replaceCallback(Unknown*& heldCallback, Service*& heldService, Unknown* callback,
+                     const Guid& serviceId) {
+  if (callback != nullptr) callback->ops->addRef(callback);
+  Unknown* oldCallback = heldCallback;
+  Service* oldService = heldService;
+  heldCallback = callback;
+  heldService = nullptr;
+  if (callback != nullptr) {
+    void* service = nullptr;
+    if (callback->ops->queryInterface(callback, &serviceId, &service) == kOk) {
+      heldService = static_cast<Service*>(service);
+    }
+  }
+  releaseHeld(oldService);
+  releaseHeld(oldCallback);
+}
+
 }  // namespace kinetiscan

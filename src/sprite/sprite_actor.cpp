@@ -46,23 +46,10 @@ Result KINETISCAN_CALL setProperty(Self* self, Symbol symbol, const HostValue* v
   return kOk;
 }
 
-// Replacing a callback gives back the references on the one before, so repeated calls leak
-// nothing. The new one is held before the old one is let go, in case they are the same.
 Result KINETISCAN_CALL setSpriteCallback(Self* self, Unknown* callback) {
   SpriteActorInstance* actor = actorOf(self);
-  if (callback != nullptr) callback->ops->addRef(callback);
-  Unknown* oldCallback = actor->spriteCallback;
-  SpriteCallbackService* oldService = actor->spriteCallbackService;
-  actor->spriteCallback = callback;
-  actor->spriteCallbackService = nullptr;
-  if (callback != nullptr) {
-    void* service = nullptr;
-    if (callback->ops->queryInterface(callback, &kSpriteCallbackServiceId, &service) == kOk) {
-      actor->spriteCallbackService = static_cast<SpriteCallbackService*>(service);
-    }
-  }
-  releaseHeld(oldService);
-  releaseHeld(oldCallback);
+  replaceCallback(actor->spriteCallback, actor->spriteCallbackService, callback,
+                  kSpriteCallbackServiceId);
   return kOk;
 }
 
