@@ -26,8 +26,8 @@ SyntheticScene::SyntheticScene(const SceneOptions& options)
     mover.disc.blue = kPalette[i][0];
     mover.disc.green = kPalette[i][1];
     mover.disc.red = kPalette[i][2];
-    mover.rowStep = ((random() % 5) + 1) * ((random() & 1) ? 1 : -1) * 0.75;
-    mover.columnStep = ((random() % 5) + 1) * ((random() & 1) ? 1 : -1) * 0.75;
+    mover.rowStep = ((random() % 5) + 1) * ((random() & 1) ? 1.0 : -1.0) * 0.75;
+    mover.columnStep = ((random() % 5) + 1) * ((random() & 1) ? 1.0 : -1.0) * 0.75;
     movers_.push_back(mover);
   }
 }

@@ -1,13 +1,21 @@
 #!/usr/bin/env bash
 # Installs the Debian 12 packages the build and tests need, as root, only when some are missing.
+# With "native" only what the Linux build and the demo need; otherwise also the Win32 toolchain,
+# Wine and the display the Win32 tests run on.
 set -euo pipefail
 
 packages=(
   cmake make g++ pkg-config binutils
   googletest libgtest-dev libbenchmark-dev
-  g++-mingw-w64-i686-posix binutils-mingw-w64-i686
-  wine wine32:i386 xvfb xauth
+  libcli11-dev libgif-dev libpng-dev libstb-dev nlohmann-json3-dev
+  clang libclang-rt-14-dev
 )
+if [ "${1:-all}" != native ]; then
+  packages+=(
+    g++-mingw-w64-i686-posix binutils-mingw-w64-i686
+    wine wine32:i386 xvfb xauth
+  )
+fi
 
 missing=()
 for package in "${packages[@]}"; do

@@ -1,0 +1,131 @@
+// kinetiscan-play run as a user runs it: a short run of the built-in scene checked for its
+// outputs, and bad input refused with a message, a non-zero exit and no results.
+#include <sys/wait.h>
+
+#include <nlohmann/json.hpp>
+#include <regex>
+#include <sstream>
+
+#include "play_test_support.h"
+
+namespace kinetiscan::play {
+namespace {
+
+class EndToEnd : public ScratchFolder {
+ protected:
+  // Runs the program in the scratch folder; its exit code.
+  int play(const std::string& arguments) {
+    const std::string command = "cd '" + folder_.string() + "' && '" KINETISCAN_PLAY_PROGRAM "' " +
+                                arguments + " >stdout.txt 2>stderr.txt";
+    const int status = std::system(command.c_str());
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+  std::string read(const std::string& name) const {
+    std::ifstream in(path(name));
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+  }
+  std::vector<std::string> lines(const std::string& name) const {
+    std::vector<std::string> all;
+    std::istringstream in(read(name));
+    for (std::string line; std::getline(in, line);) all.push_back(line);
+    return all;
+  }
+  // The files in the results folder, staging folders included.
+  std::vector<std::string> results(const std::string& folder = "out") const {
+    std::vector<std::string> names;
+    std::error_code ignored;
+    for (const auto& entry : std::filesystem::directory_iterator(path(folder), ignored)) {
+      names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+};
+
+TEST_F(EndToEnd, AShortRunLeavesPicturesLogsAndASummary) {
+  ASSERT_EQ(play("--frames 30 --rate 0 --quiet --png-at 10,last --at 12 trackcolor 255,0,0 30 "
+                 "--at 15 block 0,0,120,160 --at 29 adapt --at 99 adapt"),
+            0)
+      << read("stderr.txt");
+  EXPECT_EQ(results(), (std::vector<std::string>{"run.gif", "stage-0010.png", "stage-0029.png",
+                                                 "summary.txt", "track.csv", "track.jsonl"}));
+
+  const std::vector<std::string> csv = lines("out/track.csv");
+  ASSERT_EQ(csv.size(), 31u) << "a header and one row per frame";
+  EXPECT_EQ(csv[0].rfind("frame,time_ms,regions,loclist,boundingboxlist", 0), 0u);
+
+  const std::vector<std::string> jsonl = lines("out/track.jsonl");
+  ASSERT_EQ(jsonl.size(), 30u);
+  int callsSeen = 0;
+  for (std::size_t i = 0; i < jsonl.size(); ++i) {
+    const nlohmann::json line = nlohmann::json::parse(jsonl[i]);
+    EXPECT_EQ(line["frame"], static_cast<int>(i));
+    EXPECT_EQ(line["loclist"].size(), line["boundingboxlist"].size());
+    EXPECT_EQ(line.contains("truth"), i >= 10) << "frames after the first ten are judged";
+    for (const auto& call : line["calls"]) {
+      ++callsSeen;
+      EXPECT_EQ(call["result"], 0) << call.dump();
+    }
+    if (i == 12) {
+      ASSERT_EQ(line["calls"].size(), 1u);
+      EXPECT_TRUE(line["calls"][0]["value"].contains("point")) << line["calls"][0].dump();
+    }
+    if (i == 15) {
+      EXPECT_TRUE(line["calls"][0]["value"].contains("colour"));
+    }
+    if (i >= 10) {
+      EXPECT_EQ(line["truth"]["found"], line["truth"]["present"]) << jsonl[i];
+    }
+  }
+  EXPECT_EQ(callsSeen, 3);
+
+  const std::string summary = read("out/summary.txt");
+  EXPECT_EQ(read("stdout.txt"), summary) << "the summary printed is the one kept";
+  EXPECT_NE(summary.find("frames:      30"), std::string::npos) << summary;
+  EXPECT_NE(summary.find("registered as \"Kinetiscan\""), std::string::npos);
+  EXPECT_NE(summary.find("1 not made"), std::string::npos) << "frame 99 was never reached";
+  std::smatch found;
+  ASSERT_TRUE(std::regex_search(summary, found, std::regex(R"(discs found: +(\d+) of (\d+))")))
+      << summary;
+  EXPECT_EQ(found[1], found[2]);
+  EXPECT_GT(std::stoi(found[2]), 20);
+  ASSERT_TRUE(std::regex_search(summary, found, std::regex(R"(centre error: +([0-9.]+) px)")));
+  EXPECT_LT(std::stod(found[1]), 1.5);
+}
+
+TEST_F(EndToEnd, BadInputFailsWithAMessageAndNoResults) {
+  struct Case {
+    std::string arguments;
+    int exitCode;
+    std::string mentions;
+  };
+  writeFile("short.raw", std::string(1000, '\0'));
+  for (const Case& c : std::vector<Case>{
+           {"--raw missing.raw", 1, "missing.raw"},
+           {"--raw short.raw", 1, "short.raw"},
+           {"--images nowhere", 1, "nowhere"},
+           {"--device /dev/video-kinetiscan-absent", 1, "/dev/video-kinetiscan-absent"},
+           {"--frames lots", 2, "frames"},
+           {"--at 3 trackcolor red", 2, "red"},
+       }) {
+    SCOPED_TRACE(c.arguments);
+    EXPECT_EQ(play(c.arguments + " --rate 0"), c.exitCode);
+    EXPECT_NE(read("stderr.txt").find(c.mentions), std::string::npos) << read("stderr.txt");
+    EXPECT_TRUE(results().empty()) << ::testing::PrintToString(results());
+  }
+}
+
+TEST_F(EndToEnd, ARawFileRunsToItsEnd) {
+  writeFile("three.raw", std::string(3 * 57600, '\x50'));
+  ASSERT_EQ(play("--raw three.raw --rate 0 --out here --png-at none"), 0) << read("stderr.txt");
+  EXPECT_EQ(results("here"),
+            (std::vector<std::string>{"run.gif", "summary.txt", "track.csv", "track.jsonl"}));
+  EXPECT_EQ(lines("here/track.csv").size(), 4u);
+  EXPECT_EQ(read("here/summary.txt").find("tracking"), std::string::npos)
+      << "no ground truth, no accuracy";
+}
+
+}  // namespace
+}  // namespace kinetiscan::play

@@ -1,0 +1,145 @@
+// The command line of kinetiscan-play: defaults, every option, script calls and bad input.
+#include "options.h"
+
+#include <gtest/gtest.h>
+
+#include <initializer_list>
+#include <vector>
+
+namespace kinetiscan::play {
+namespace {
+
+ParseOutcome parse(std::initializer_list<const char*> words) {
+  std::vector<const char*> argv{"kinetiscan-play"};
+  argv.insert(argv.end(), words);
+  return parseOptions(static_cast<int>(argv.size()), argv.data());
+}
+
+TEST(Options, NoArgumentsPlayTheBuiltInScene) {
+  const ParseOutcome outcome = parse({});
+  ASSERT_TRUE(outcome.options.has_value()) << outcome.message;
+  const PlayOptions& options = *outcome.options;
+  EXPECT_EQ(options.input, InputKind::kSynthetic);
+  EXPECT_EQ(effectiveFrames(options), 200);
+  EXPECT_EQ(options.outDir, "out");
+  EXPECT_EQ(options.pngAt, (std::vector<int>{10, 50}));
+  EXPECT_TRUE(options.pngLast);
+  EXPECT_TRUE(options.calls.empty());
+  EXPECT_FALSE(options.adaptivity || options.sensitivity || options.mindensity)
+      << "the plug-in's own defaults stay unless asked";
+  EXPECT_EQ(options.rateMs, -1);
+}
+
+TEST(Options, EveryOptionLandsInItsField) {
+  const ParseOutcome outcome =
+      parse({"--raw",   "frames.raw",    "--loop", "--frames",     "30", "--adaptivity",
+             "2.5",     "--sensitivity", "0.25",   "--mindensity", "40", "--out",
+             "results", "--png-at",      "3,7",    "--png-every",  "10", "--gif-every",
+             "2",       "--rate",        "0",      "--quiet"});
+  ASSERT_TRUE(outcome.options.has_value()) << outcome.message;
+  const PlayOptions& options = *outcome.options;
+  EXPECT_EQ(options.input, InputKind::kRaw);
+  EXPECT_EQ(options.inputPath, "frames.raw");
+  EXPECT_TRUE(options.loop);
+  EXPECT_EQ(effectiveFrames(options), 30);
+  EXPECT_EQ(options.adaptivity, 2.5);
+  EXPECT_EQ(options.sensitivity, 0.25);
+  EXPECT_EQ(options.mindensity, 40);
+  EXPECT_EQ(options.outDir, "results");
+  EXPECT_EQ(options.pngAt, (std::vector<int>{3, 7}));
+  EXPECT_FALSE(options.pngLast);
+  EXPECT_EQ(options.pngEvery, 10);
+  EXPECT_EQ(options.gifEvery, 2);
+  EXPECT_EQ(options.rateMs, 0);
+  EXPECT_TRUE(options.quiet);
+}
+
+TEST(Options, FileInputsPlayEveryFrameUnlessLoopedOrCounted) {
+  EXPECT_EQ(effectiveFrames(*parse({"--images", "pictures"}).options), -1);
+  EXPECT_EQ(effectiveFrames(*parse({"--images", "pictures", "--loop"}).options), 200);
+  EXPECT_EQ(effectiveFrames(*parse({"--device", "/dev/video0"}).options), 200);
+  const PlayOptions scene =
+      *parse({"--seed", "3", "--discs", "2", "--noise", "0", "--empty-frames", "1"}).options;
+  EXPECT_EQ(scene.seed, 3u);
+  EXPECT_EQ(scene.discs, 2);
+  EXPECT_EQ(scene.noise, 0);
+  EXPECT_EQ(scene.emptyFrames, 1);
+}
+
+TEST(Options, ScriptCallsKeepTheirFrameMethodAndTypedArguments) {
+  const ParseOutcome outcome = parse({"--at", "30", "adapt", "--at", "40", "trackcolor", "255,0,0",
+                                      "30", "--at", "50 block -5,0,60,80 0.5"});
+  ASSERT_TRUE(outcome.options.has_value()) << outcome.message;
+  const std::vector<ScriptCall>& calls = outcome.options->calls;
+  ASSERT_EQ(calls.size(), 3u);
+  EXPECT_EQ(calls[0].frame, 30);
+  EXPECT_EQ(calls[0].method, "adapt");
+  EXPECT_TRUE(calls[0].arguments.empty());
+  EXPECT_EQ(calls[1].method, "trackcolor");
+  ASSERT_EQ(calls[1].arguments.size(), 2u);
+  EXPECT_EQ(calls[1].arguments[0].kind, ScriptArgument::Kind::kColour);
+  EXPECT_EQ(calls[1].arguments[0].parts[0], 255);
+  EXPECT_EQ(calls[1].arguments[1].kind, ScriptArgument::Kind::kInteger);
+  EXPECT_EQ(calls[1].arguments[1].number, 30);
+  EXPECT_EQ(calls[2].frame, 50) << "one quoted word is split into its parts";
+  ASSERT_EQ(calls[2].arguments.size(), 2u);
+  EXPECT_EQ(calls[2].arguments[0].kind, ScriptArgument::Kind::kRect);
+  EXPECT_EQ(calls[2].arguments[0].parts[0], -5);
+  EXPECT_EQ(calls[2].arguments[0].parts[3], 80);
+  EXPECT_EQ(calls[2].arguments[1].kind, ScriptArgument::Kind::kFloat);
+  EXPECT_EQ(calls[2].arguments[1].text, "0.5");
+}
+
+TEST(Options, ArgumentsOfUnknownShapeAreRefused) {
+  ScriptArgument argument;
+  std::string error;
+  for (const char* bad : {"", "1,2", "300,0,0", "-1,0,0", "1,,3", "1,2,3,4,5", "red", "1e999",
+                          "nan", "1,2,3,99999999999"}) {
+    SCOPED_TRACE(bad);
+    EXPECT_FALSE(parseScriptArgument(bad, &argument, &error));
+    EXPECT_FALSE(error.empty());
+  }
+  EXPECT_TRUE(parseScriptArgument("-2147483648", &argument, &error));
+  EXPECT_EQ(argument.kind, ScriptArgument::Kind::kInteger);
+  EXPECT_TRUE(parseScriptArgument("3000000000", &argument, &error));
+  EXPECT_EQ(argument.kind, ScriptArgument::Kind::kFloat) << "too large for an integer";
+}
+
+TEST(Options, BadCommandLinesExitWithTwoAndSayWhy) {
+  struct Case {
+    std::initializer_list<const char*> words;
+    const char* mentions;
+  };
+  for (const Case& c : std::initializer_list<Case>{
+           {{"--no-such-option"}, "--no-such-option"},
+           {{"--images", "a", "--raw", "b"}, "excludes"},
+           {{"--frames", "-1"}, "frames"},
+           {{"--frames", "many"}, "frames"},
+           {{"--discs", "7"}, "discs"},
+           {{"--gif-every", "0"}, "gif-every"},
+           {{"--png-at", "10,soon"}, "soon"},
+           {{"--at", "x", "adapt"}, "'x'"},
+           {{"--at", "5"}, "--at"},
+           {{"--at", "5", "block", "1,2"}, "'1,2'"},
+           {{"--raw", ""}, "empty"},
+           {{"--out", ""}, "empty"},
+           {{"stray"}, "stray"},
+       }) {
+    const ParseOutcome outcome = parse(c.words);
+    SCOPED_TRACE(*c.words.begin());
+    EXPECT_FALSE(outcome.options.has_value());
+    EXPECT_EQ(outcome.exitCode, 2);
+    EXPECT_NE(outcome.message.find(c.mentions), std::string::npos) << outcome.message;
+  }
+}
+
+TEST(Options, HelpIsNotAnError) {
+  const ParseOutcome outcome = parse({"--help"});
+  EXPECT_FALSE(outcome.options.has_value());
+  EXPECT_EQ(outcome.exitCode, 0);
+  EXPECT_NE(outcome.message.find("--at"), std::string::npos);
+  EXPECT_NE(outcome.message.find("--device"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace kinetiscan::play

@@ -1,0 +1,33 @@
+// Scratch folders for kinetiscan-play's tests.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+namespace kinetiscan::play {
+
+// A fresh folder per test, removed afterwards.
+class ScratchFolder : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    folder_ = std::filesystem::temp_directory_path() /
+              (std::string("kinetiscan-play-") + info->test_suite_name() + "-" + info->name() +
+               "-" + std::to_string(::getpid()));
+    std::filesystem::remove_all(folder_);
+    std::filesystem::create_directories(folder_);
+  }
+  void TearDown() override { std::filesystem::remove_all(folder_); }
+
+  std::string path(const std::string& name) const { return (folder_ / name).string(); }
+  void writeFile(const std::string& name, const std::string& bytes) const {
+    std::ofstream(path(name), std::ios::binary) << bytes;
+  }
+
+  std::filesystem::path folder_;
+};
+
+}  // namespace kinetiscan::play

@@ -1,0 +1,78 @@
+// Opening the inputs of kinetiscan-play.
+#include "inputs.h"
+
+#include <filesystem>
+
+#include "camera/file_sources.h"
+#include "v4l2_source.h"
+
+namespace kinetiscan::play {
+namespace {
+
+camera::SceneOptions withoutDiscs(camera::SceneOptions scene) {
+  scene.discs = 0;
+  scene.frames = -1;
+  return scene;
+}
+
+}  // namespace
+
+SceneWithEmptyStart::SceneWithEmptyStart(const camera::SceneOptions& scene, int emptyFrames)
+    : empty_(withoutDiscs(scene)), scene_(scene), emptyLeft_(emptyFrames) {}
+
+bool SceneWithEmptyStart::next(camera::Frame& frame) {
+  if (emptyLeft_ > 0) {
+    --emptyLeft_;
+    return empty_.next(frame);
+  }
+  inScene_ = true;
+  return scene_.next(frame);
+}
+
+const camera::GroundTruth* SceneWithEmptyStart::truth() const {
+  return inScene_ ? scene_.truth() : empty_.truth();
+}
+
+std::unique_ptr<camera::FrameSource> openInput(const PlayOptions& options, std::string* error) {
+  switch (options.input) {
+    case InputKind::kSynthetic: {
+      camera::SceneOptions scene;
+      scene.seed = options.seed;
+      scene.discs = options.discs;
+      scene.noise = options.noise;
+      return std::make_unique<SceneWithEmptyStart>(scene, options.emptyFrames);
+    }
+    case InputKind::kImages: {
+      std::error_code failure;
+      if (!std::filesystem::is_directory(options.inputPath, failure)) {
+        *error = options.inputPath + ": no such folder";
+        return nullptr;
+      }
+      return camera::openImageFolder(options.inputPath, options.loop, error);
+    }
+    case InputKind::kRaw:
+      return camera::openRawFile(options.inputPath, options.loop, error);
+    case InputKind::kDevice:
+      return openVideoDevice(options.inputPath, error);
+  }
+  *error = "unknown input";
+  return nullptr;
+}
+
+std::string describeInput(const PlayOptions& options) {
+  switch (options.input) {
+    case InputKind::kSynthetic:
+      return "built-in scene (seed " + std::to_string(options.seed) + ", " +
+             std::to_string(options.discs) + " discs, noise " + std::to_string(options.noise) +
+             ", " + std::to_string(options.emptyFrames) + " empty frames first)";
+    case InputKind::kImages:
+      return "images in " + options.inputPath;
+    case InputKind::kRaw:
+      return "raw frames from " + options.inputPath;
+    case InputKind::kDevice:
+      return "webcam " + options.inputPath;
+  }
+  return "?";
+}
+
+}  // namespace kinetiscan::play

@@ -1,0 +1,213 @@
+// Command line of kinetiscan-play, through CLI11.
+#include "options.h"
+
+#include <CLI/CLI.hpp>
+#include <charconv>
+#include <cmath>
+#include <sstream>
+
+namespace kinetiscan::play {
+namespace {
+
+bool parseInteger(const std::string& text, std::int64_t* out) {
+  const char* end = text.data() + text.size();
+  auto [stop, error] = std::from_chars(text.data(), end, *out);
+  return error == std::errc() && stop == end && !text.empty();
+}
+
+bool parseNumber(const std::string& text, double* out) {
+  const char* end = text.data() + text.size();
+  auto [stop, error] = std::from_chars(text.data(), end, *out);
+  return error == std::errc() && stop == end && !text.empty() && std::isfinite(*out);
+}
+
+std::vector<std::string> split(const std::string& text, char separator) {
+  std::vector<std::string> parts;
+  std::string part;
+  std::istringstream in(text);
+  while (std::getline(in, part, separator)) parts.push_back(part);
+  if (!text.empty() && text.back() == separator) parts.emplace_back();
+  return parts;
+}
+
+// "--at FRAME METHOD [ARG...]", also accepted as one quoted word.
+bool parseCall(std::vector<std::string> words, ScriptCall* call, std::string* error) {
+  if (words.size() == 1) {
+    std::istringstream in(words[0]);
+    words.clear();
+    for (std::string word; in >> word;) words.push_back(word);
+  }
+  if (words.size() < 2) {
+    *error = "--at needs a frame and a method, e.g. --at 30 adapt";
+    return false;
+  }
+  std::int64_t frame = 0;
+  if (!parseInteger(words[0], &frame) || frame < 0 || frame > 1000000000) {
+    *error = "--at: '" + words[0] + "' is not a frame number";
+    return false;
+  }
+  call->frame = static_cast<int>(frame);
+  call->method = words[1];
+  for (std::size_t i = 2; i < words.size(); ++i) {
+    ScriptArgument argument;
+    if (!parseScriptArgument(words[i], &argument, error)) {
+      *error = "--at " + words[0] + " " + words[1] + ": " + *error;
+      return false;
+    }
+    call->arguments.push_back(argument);
+  }
+  return true;
+}
+
+bool parsePngList(const std::string& text, PlayOptions* options, std::string* error) {
+  options->pngAt.clear();
+  options->pngLast = false;
+  if (text == "none") return true;
+  for (const std::string& item : split(text, ',')) {
+    std::int64_t frame = 0;
+    if (item == "last") {
+      options->pngLast = true;
+    } else if (parseInteger(item, &frame) && frame >= 0 && frame <= 1000000000) {
+      options->pngAt.push_back(static_cast<int>(frame));
+    } else {
+      *error = "--png-at: '" + item + "' is neither a frame number nor 'last'";
+      return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+bool parseScriptArgument(const std::string& text, ScriptArgument* out, std::string* error) {
+  out->text = text;
+  const std::vector<std::string> parts = split(text, ',');
+  if (parts.size() == 3 || parts.size() == 4) {
+    for (std::size_t i = 0; i < parts.size(); ++i) {
+      std::int64_t value = 0;
+      const bool colour = parts.size() == 3;
+      if (!parseInteger(parts[i], &value) || (colour && (value < 0 || value > 255)) ||
+          value < INT32_MIN || value > INT32_MAX) {
+        *error = "'" + text + "' is not " +
+                 (colour ? "a colour r,g,b of 0..255" : "a rect top,left,bottom,right");
+        return false;
+      }
+      out->parts[i] = static_cast<std::int32_t>(value);
+    }
+    out->kind = parts.size() == 3 ? ScriptArgument::Kind::kColour : ScriptArgument::Kind::kRect;
+    return true;
+  }
+  std::int64_t integer = 0;
+  if (parts.size() == 1 && parseInteger(text, &integer) && integer >= INT32_MIN &&
+      integer <= INT32_MAX) {
+    out->kind = ScriptArgument::Kind::kInteger;
+    out->number = static_cast<double>(integer);
+    return true;
+  }
+  if (parts.size() == 1 && parseNumber(text, &out->number)) {
+    out->kind = ScriptArgument::Kind::kFloat;
+    return true;
+  }
+  *error = "'" + text + "' is not an integer, a float, a colour r,g,b or a rect t,l,b,r";
+  return false;
+}
+
+int effectiveFrames(const PlayOptions& options) {
+  if (options.frames >= 0) return options.frames;
+  const bool live = options.input == InputKind::kSynthetic || options.input == InputKind::kDevice;
+  return live || options.loop ? 200 : -1;
+}
+
+ParseOutcome parseOptions(int argc, const char* const* argv) {
+  PlayOptions options;
+  CLI::App app{
+      "kinetiscan-play: loads libkinetiscan.so as a host does, feeds it camera frames and shows "
+      "what the motion sensor sees. Without arguments it plays the built-in scene."};
+  app.name("kinetiscan-play");
+  app.get_formatter()->column_width(34);
+
+  std::string images, raw, device, pngAt = "10,50,last";
+  std::vector<std::vector<std::string>> at;
+  double adaptivity = 0, sensitivity = 0;
+  std::int32_t mindensity = 0;
+  auto* imagesOption =
+      app.add_option("--images", images, "play the image files of a folder, in name order");
+  auto* rawOption = app.add_option("--raw", raw, "play a raw file of 160x120 bottom-up BGR frames");
+  auto* deviceOption = app.add_option("--device", device, "use a V4L2 webcam, e.g. /dev/video0");
+  imagesOption->excludes(rawOption, deviceOption);
+  rawOption->excludes(deviceOption);
+  app.add_flag("--loop", options.loop, "replay the folder or raw file until --frames are done");
+  app.add_option("--frames", options.frames, "frames to play (default 200; files: all)")
+      ->check(CLI::Range(1, 1000000));
+  app.add_option("--seed", options.seed, "built-in scene: seed of the disc placement and noise");
+  app.add_option("--discs", options.discs, "built-in scene: number of discs")
+      ->check(CLI::Range(0, 6));
+  app.add_option("--noise", options.noise, "built-in scene: sensor noise amplitude")
+      ->check(CLI::Range(0, 64));
+  app.add_option("--empty-frames", options.emptyFrames,
+                 "built-in scene: frames of empty background before the discs come in")
+      ->check(CLI::Range(0, 10000));
+  auto* adaptivityOption =
+      app.add_option("--adaptivity", adaptivity, "background adaptation: 1/N per frame");
+  auto* sensitivityOption =
+      app.add_option("--sensitivity", sensitivity, "motion threshold on the summed difference");
+  auto* mindensityOption =
+      app.add_option("--mindensity", mindensity, "smallest region kept, in pixels");
+  app.add_option("--at", at,
+                 "FRAME METHOD [ARG...]: call a script method after FRAME, e.g. --at 30 adapt, "
+                 "--at 40 trackcolor 255,0,0 30, --at 50 block 10,20,60,80")
+      ->expected(1, 64)
+      ->allow_extra_args();
+  app.add_option("--out", options.outDir, "folder for the pictures, logs and summary")
+      ->capture_default_str();
+  app.add_option("--png-at", pngAt, "frames kept as stage PNGs: numbers, 'last' or 'none'")
+      ->capture_default_str();
+  app.add_option("--png-every", options.pngEvery, "also keep every N-th frame as a PNG")
+      ->check(CLI::Range(0, 1000000));
+  app.add_option("--gif-every", options.gifEvery, "every N-th frame goes into run.gif")
+      ->check(CLI::Range(1, 1000000));
+  app.add_option("--rate", options.rateMs,
+                 "milliseconds per frame; 0 as fast as the input gives frames (default: the "
+                 "capture rate the plug-in asks for; a webcam keeps its own)")
+      ->check(CLI::Range(0, 10000));
+  app.add_flag("--quiet", options.quiet, "no progress line");
+
+  ParseOutcome outcome;
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::CallForHelp&) {
+    outcome.message = app.help();
+    return outcome;
+  } catch (const CLI::ParseError& error) {
+    outcome.exitCode = 2;
+    outcome.message = std::string(error.what()) + "\nRun with --help for the options.";
+    return outcome;
+  }
+
+  std::string error;
+  auto fail = [&outcome](std::string message) {
+    outcome.exitCode = 2;
+    outcome.message = std::move(message);
+    return outcome;
+  };
+  if (imagesOption->count() != 0) options.input = InputKind::kImages, options.inputPath = images;
+  if (rawOption->count() != 0) options.input = InputKind::kRaw, options.inputPath = raw;
+  if (deviceOption->count() != 0) options.input = InputKind::kDevice, options.inputPath = device;
+  if (options.input != InputKind::kSynthetic && options.inputPath.empty()) {
+    return fail("the input path is empty");
+  }
+  if (adaptivityOption->count() != 0) options.adaptivity = adaptivity;
+  if (sensitivityOption->count() != 0) options.sensitivity = sensitivity;
+  if (mindensityOption->count() != 0) options.mindensity = mindensity;
+  for (const auto& words : at) {
+    ScriptCall call;
+    if (!parseCall(words, &call, &error)) return fail(error);
+    options.calls.push_back(std::move(call));
+  }
+  if (!parsePngList(pngAt, &options, &error)) return fail(error);
+  if (options.outDir.empty()) return fail("--out: the folder name is empty");
+  outcome.options = std::move(options);
+  return outcome;
+}
+
+}  // namespace kinetiscan::play

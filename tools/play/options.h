@@ -1,0 +1,76 @@
+// What kinetiscan-play is asked to do: the input, the analysis parameters, the script calls and
+// where the results go, parsed from the command line.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace kinetiscan::play {
+
+enum class InputKind { kSynthetic, kImages, kRaw, kDevice };
+
+// One script argument, typed by its shape: "r,g,b" a colour, "top,left,bottom,right" a rect, a
+// whole number an integer, any other number a float.
+struct ScriptArgument {
+  enum class Kind { kInteger, kFloat, kColour, kRect } kind = Kind::kInteger;
+  std::string text;  // as typed, for the logs
+  double number = 0.0;
+  std::int32_t parts[4] = {0, 0, 0, 0};
+};
+
+// A method called on the cast member right after the given frame has been analysed.
+struct ScriptCall {
+  int frame = 0;
+  std::string method;
+  std::vector<ScriptArgument> arguments;
+};
+
+struct PlayOptions {
+  InputKind input = InputKind::kSynthetic;
+  std::string inputPath;  // folder, raw file or device
+  bool loop = false;      // replay a folder or raw file until --frames are done
+
+  // The built-in scene. The camera sees the empty background for `emptyFrames` frames before
+  // the discs come in, so the plug-in learns the background it will compare with. With this
+  // seed the three discs stay apart for the default 200 frames: each is a region of its own.
+  std::uint32_t seed = 57848;
+  int discs = 3;
+  int noise = 3;
+  int emptyFrames = 5;
+
+  int frames = -1;  // -1: 200 for live sources, every frame for files
+
+  // Unset: the plug-in keeps its own defaults.
+  std::optional<double> adaptivity;
+  std::optional<double> sensitivity;
+  std::optional<std::int32_t> mindensity;
+
+  std::vector<ScriptCall> calls;
+
+  std::string outDir = "out";
+  std::vector<int> pngAt;  // frames whose stage is kept as a PNG
+  bool pngLast = true;     // and the last frame
+  int pngEvery = 0;        // and every n-th frame when > 0
+  int gifEvery = 1;        // every n-th frame goes into run.gif
+
+  int rateMs = -1;  // pause between frames; -1: the preview rate the plug-in asks the driver for
+  bool quiet = false;
+};
+
+struct ParseOutcome {
+  std::optional<PlayOptions> options;  // set when the program should run
+  int exitCode = 0;                    // otherwise: 0 after --help, 2 for a bad command line
+  std::string message;                 // help text or the error, for the user
+};
+
+ParseOutcome parseOptions(int argc, const char* const* argv);
+
+// The frame count a run will use when none was given.
+int effectiveFrames(const PlayOptions& options);
+
+// Parses one script argument; false with the reason in `error` when its shape is unknown.
+bool parseScriptArgument(const std::string& text, ScriptArgument* out, std::string* error);
+
+}  // namespace kinetiscan::play

@@ -1,0 +1,240 @@
+// The frame loop of kinetiscan-play.
+#include "play_run.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <ostream>
+#include <set>
+#include <thread>
+
+#include "inputs.h"
+#include "output_folder.h"
+#include "picture_writers.h"
+#include "plugin_session.h"
+#include "summary.h"
+#include "track_log.h"
+#include "v4l2_source.h"
+
+namespace kinetiscan::play {
+
+volatile std::sig_atomic_t stopRequested = 0;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+std::string stageName(int frame) {
+  char name[32];
+  std::snprintf(name, sizeof name, "stage-%04d.png", frame);
+  return name;
+}
+
+class Progress {
+ public:
+  Progress(std::ostream& err, int total, bool quiet)
+      : err_(err), total_(total), terminal_(isatty(STDERR_FILENO) != 0), quiet_(quiet) {}
+  void show(int frame, int regions) {
+    if (quiet_) return;
+    const std::string of = total_ > 0 ? "/" + std::to_string(total_) : "";
+    if (terminal_ && frame % 5 == 0) {
+      err_ << "\rframe " << frame << of << ", " << regions << " regions   " << std::flush;
+      shown_ = true;
+    } else if (!terminal_ && frame > 0 && frame % 100 == 0) {
+      err_ << "frame " << frame << of << ", " << regions << " regions\n" << std::flush;
+    }
+  }
+  void end() {
+    if (shown_) err_ << "\r" << std::string(40, ' ') << "\r" << std::flush;
+    shown_ = false;
+  }
+
+ private:
+  std::ostream& err_;
+  int total_;
+  bool terminal_, quiet_, shown_ = false;
+};
+
+class Run {
+ public:
+  Run(const PlayOptions& options, std::ostream& err) : options_(options), err_(err) {}
+  // Non-zero exit code on failure, with the message in `error_`.
+  int execute();
+  const std::string& error() const { return error_; }
+  const std::string& summary() const { return summary_; }
+
+ private:
+  bool setUp();
+  int playFrames();
+  bool playOne(int frame, std::chrono::duration<double, std::milli>* spent);
+  bool finish();
+  bool wantsPng(int frame) const {
+    return std::count(options_.pngAt.begin(), options_.pngAt.end(), frame) != 0 ||
+           (options_.pngEvery > 0 && frame % options_.pngEvery == 0);
+  }
+  bool fail(std::string message) {
+    error_ = std::move(message);
+    return false;
+  }
+
+  const PlayOptions& options_;
+  std::ostream& err_;
+  std::unique_ptr<camera::FrameSource> camera_;
+  OutputFolder folder_;
+  PluginSession session_;
+  TrackLog log_;
+  GifAnimation gif_;
+  RunFigures figures_;
+  std::set<int> pngsWritten_;
+  Picture lastStage_;
+  int lastFrame_ = -1;
+  int lastRegions_ = 0;
+  std::string error_, summary_;
+};
+
+bool Run::setUp() {
+  std::string error;
+  camera_ = openInput(options_, &error);
+  if (camera_ == nullptr) return fail(error);
+  if (!folder_.open(options_.outDir, &error)) return fail(error);
+  if (!session_.start(camera_.get(), options_, &error)) return fail(error);
+  // A webcam paces itself; waiting on top of it would only make its frames older.
+  const bool paced = options_.input == InputKind::kDevice;
+  figures_.rateMs = options_.rateMs >= 0 ? options_.rateMs : paced ? 0 : session_.previewRateMs();
+  // GIF delays count hundredths of a second; a delay under 2 is played slowly by most viewers.
+  const int delay = std::max(2, (std::max(figures_.rateMs, 50) * options_.gifEvery + 5) / 10);
+  if (!log_.open(folder_.staged("track.csv"), folder_.staged("track.jsonl"), &error) ||
+      !gif_.open(folder_.staged("run.gif"), kStageWidth, kStageHeight, delay, &error)) {
+    return fail(error);
+  }
+  figures_.input = describeInput(options_);
+  figures_.facts = session_.facts();
+  if (camera_->truth() != nullptr || options_.input == InputKind::kSynthetic) {
+    figures_.accuracy.emplace();
+  }
+  return true;
+}
+
+bool Run::playOne(int frame, std::chrono::duration<double, std::milli>* spent) {
+  std::string error;
+  const auto begin = Clock::now();
+  FrameRecord record;
+  record.frame = frame;
+  if (!session_.readRegions(&record.centres, &record.rects, &error)) return fail(error);
+  for (const ScriptCall& call : options_.calls) {
+    if (call.frame == frame) record.calls.push_back(session_.call(call));
+  }
+  figures_.callsMade += static_cast<int>(record.calls.size());
+  lastStage_ = pictureFromDib(session_.drawStage(), kStageWidth, kStageHeight);
+  *spent += Clock::now() - begin;
+  record.milliseconds = spent->count();
+
+  const camera::GroundTruth* truth = camera_->truth();
+  if (figures_.accuracy && truth != nullptr && frame >= kSettleFrames) {
+    record.match = matchFrame(truthDiscs(*truth), figures_.facts.mindensity, record.centres);
+    figures_.accuracy->add(*record.match);
+  }
+  lastRegions_ = static_cast<int>(record.centres.size());
+  figures_.addFrame(lastRegions_, record.milliseconds);
+  if (!log_.add(record, &error)) return fail(error);
+  if (frame % options_.gifEvery == 0 && !gif_.add(lastStage_, &error)) return fail(error);
+  if (wantsPng(frame)) {
+    if (!writePng(folder_.staged(stageName(frame)), lastStage_, &error)) return fail(error);
+    pngsWritten_.insert(frame);
+  }
+  lastFrame_ = frame;
+  return true;
+}
+
+int Run::playFrames() {
+  const int total = effectiveFrames(options_);
+  Progress progress(err_, total, options_.quiet);
+  const auto start = Clock::now();
+  for (int frame = 0; total < 0 || frame < total; ++frame) {
+    if (stopRequested != 0) {
+      progress.end();
+      fail("interrupted; no results kept");
+      return kExitInterrupted;
+    }
+    const auto begin = Clock::now();
+    if (!session_.deliverFrame()) {
+      if (auto* device = dynamic_cast<ExplainedSource*>(camera_.get());
+          device != nullptr && !device->failure().empty()) {
+        progress.end();
+        fail(device->failure());
+        return kExitFailure;
+      }
+      break;  // a file source has played all its frames
+    }
+    std::chrono::duration<double, std::milli> spent = Clock::now() - begin;
+    if (!playOne(frame, &spent)) {
+      progress.end();
+      return kExitFailure;
+    }
+    progress.show(frame, lastRegions_);
+    if (figures_.rateMs > 0) {
+      std::this_thread::sleep_until(start +
+                                    std::chrono::milliseconds(figures_.rateMs) * (frame + 1));
+    }
+  }
+  progress.end();
+  return 0;
+}
+
+bool Run::finish() {
+  std::string error;
+  if (figures_.frames == 0) return fail(describeInput(options_) + " gave no frame");
+  if (options_.pngLast && pngsWritten_.count(lastFrame_) == 0) {
+    if (!writePng(folder_.staged(stageName(lastFrame_)), lastStage_, &error)) return fail(error);
+  }
+  if (!gif_.close(&error) || !log_.close(&error)) return fail(error);
+  for (const ScriptCall& call : options_.calls) {
+    if (call.frame > lastFrame_) ++figures_.callsNotReached;
+  }
+  figures_.facts = session_.facts();
+  figures_.folder = options_.outDir;
+  const std::string summaryPath = folder_.staged("summary.txt");
+  figures_.outputs = folder_.names();
+  std::sort(figures_.outputs.begin(), figures_.outputs.end());
+  summary_ = summaryText(figures_);
+  std::ofstream file(summaryPath);
+  file << summary_;
+  file.close();
+  if (!file) return fail(summaryPath + ": cannot write");
+  if (!folder_.commit(&error)) return fail(error);
+  // The host's books: every interface it handed the plug-in should be back where it started.
+  for (const std::string& imbalance : session_.finish()) {
+    err_ << "kinetiscan-play: warning: host reference not given back: " << imbalance << "\n";
+  }
+  return true;
+}
+
+int Run::execute() {
+  if (!setUp()) return kExitFailure;
+  if (const int code = playFrames(); code != 0) return code;
+  return finish() ? 0 : kExitFailure;
+}
+
+}  // namespace
+
+int runPlay(const PlayOptions& options, std::ostream& out, std::ostream& err) {
+  int code;
+  std::string summary, error;
+  {
+    Run run(options, err);
+    code = run.execute();
+    summary = run.summary();
+    error = run.error();
+  }
+  if (code != 0) {
+    err << "kinetiscan-play: " << error << "\n";
+    return code;
+  }
+  out << summary;
+  return 0;
+}
+
+}  // namespace kinetiscan::play

@@ -1,0 +1,20 @@
+// One run of kinetiscan-play, from opening the input to the published results.
+#pragma once
+
+#include <csignal>
+#include <iosfwd>
+
+#include "options.h"
+
+namespace kinetiscan::play {
+
+constexpr int kExitFailure = 1;
+constexpr int kExitInterrupted = 130;
+
+// Set from a signal handler to end the run early; the results are then discarded.
+extern volatile std::sig_atomic_t stopRequested;
+
+// Prints the summary to `out`, progress and errors to `err`; returns the exit code.
+int runPlay(const PlayOptions& options, std::ostream& out, std::ostream& err);
+
+}  // namespace kinetiscan::play

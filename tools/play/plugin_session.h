@@ -1,0 +1,80 @@
+// kinetiscan-play as the plug-in's host: loads libkinetiscan.so, registers it, opens a movie
+// whose cast holds one member of the type, makes the member and four sprite actors showing the
+// four views with outlines and centre crosses, and then, frame by frame, lets the camera deliver,
+// reads what scripts would read, makes the script calls and draws the stage. It reaches the
+// plug-in only through the five exports and the operation tables.
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "camera/frame_source.h"
+#include "host/host.h"
+#include "host/member_services.h"
+#include "host/registry.h"
+#include "host/sprite_callback.h"
+#include "host/surface.h"
+#include "host/world.h"
+#include "options.h"
+#include "track_log.h"
+
+namespace kinetiscan::play {
+
+constexpr int kStageWidth = 4 * camera::kWidth;
+constexpr int kStageHeight = camera::kHeight;
+
+// What the member reports about itself and its parameters.
+struct MemberFacts {
+  std::string registeredSymbol;
+  std::string version;
+  double adaptivity = 0;
+  double sensitivity = 0;
+  std::int32_t mindensity = 0;
+};
+
+class PluginSession {
+ public:
+  PluginSession();
+  ~PluginSession();
+  PluginSession(const PluginSession&) = delete;
+  PluginSession& operator=(const PluginSession&) = delete;
+
+  // The camera must outlive the session.
+  bool start(camera::FrameSource* camera, const PlayOptions& options, std::string* error);
+  // Lets the capture driver deliver one frame; false when the camera has no more.
+  bool deliverFrame();
+  // "loclist" and "boundingboxlist" as a script reads them; false with the reason otherwise.
+  bool readRegions(std::vector<HostPoint>* centres, std::vector<HostRect>* rects,
+                   std::string* error);
+  CallRecord call(const ScriptCall& call);
+  // Draws the four sprites side by side; the stage as GetDIBits gives it.
+  std::vector<std::uint8_t> drawStage();
+  MemberFacts facts();
+  // The preview rate the plug-in asked the capture driver for, in milliseconds; 0 if none.
+  int previewRateMs() const;
+  // Interfaces the host handed out and did not get back, once everything is released.
+  std::vector<std::string> finish();
+
+ private:
+  bool registerType(std::string* error);
+  bool openMovie(std::string* error);
+  bool makeSprites(std::string* error);
+  Result setMemberProperty(const char* name, HostValue value);
+  std::optional<host::Value> getMemberProperty(const char* name, Result* result);
+  HostValue makeArgument(const ScriptArgument& argument);
+
+  std::unique_ptr<host::Plugin> plugin_;
+  std::unique_ptr<host::Host> host_;
+  std::unique_ptr<host::World> world_;
+  std::unique_ptr<host::AssetCallback> assetCallback_;
+  std::vector<std::unique_ptr<host::SpriteCallback>> spriteCallbacks_;
+  std::unique_ptr<host::Surface> stage_;
+  std::string registeredSymbol_;
+  CastMemberInterface* member_ = nullptr;
+  std::vector<SpriteActorInterface*> sprites_;
+  bool finished_ = false;
+};
+
+}  // namespace kinetiscan::play

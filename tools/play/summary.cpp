@@ -1,0 +1,76 @@
+// Formatting the run's summary.
+#include "summary.h"
+
+#include <algorithm>
+#include <cstdio>
+
+namespace kinetiscan::play {
+namespace {
+
+template <class... Args>
+std::string format(const char* pattern, Args... args) {
+  char line[512];
+  std::snprintf(line, sizeof line, pattern, args...);
+  return line;
+}
+
+double percent(int part, int whole) { return whole == 0 ? 100.0 : 100.0 * part / whole; }
+
+}  // namespace
+
+void RunFigures::addFrame(int regions, double milliseconds) {
+  regionsMin = frames == 0 ? regions : std::min(regionsMin, regions);
+  regionsMax = frames == 0 ? regions : std::max(regionsMax, regions);
+  regionsTotal += regions;
+  timeTotalMs += milliseconds;
+  timeMaxMs = std::max(timeMaxMs, milliseconds);
+  ++frames;
+}
+
+std::string summaryText(const RunFigures& f) {
+  std::string text = "kinetiscan-play summary\n";
+  text += "  input:       " + f.input + "\n";
+  text += "  plug-in:     registered as \"" + f.facts.registeredSymbol + "\", version \"" +
+          f.facts.version + "\"\n";
+  text += format("  parameters:  adaptivity %g, sensitivity %g, mindensity %d\n",
+                 f.facts.adaptivity, f.facts.sensitivity, f.facts.mindensity);
+  text += format("  frames:      %d", f.frames);
+  text += f.rateMs > 0 ? format(", one every %d ms\n", f.rateMs)
+                       : std::string(", as fast as the input gave them\n");
+  const double frames = f.frames == 0 ? 1.0 : f.frames;
+  text += format("  regions:     %.2f per frame on average (min %d, max %d)\n",
+                 f.regionsTotal / frames, f.regionsMin, f.regionsMax);
+  text += format("  time:        %.3f ms per frame on average, %.3f ms at most\n",
+                 f.timeTotalMs / frames, f.timeMaxMs);
+  text += "               (delivery and analysis, script reads and calls, drawing four sprites)\n";
+  if (f.accuracy) {
+    const AccuracyTally& a = *f.accuracy;
+    if (a.frames() == 0) {
+      text += format("  tracking:    not judged: the run is not longer than %d frames\n",
+                     kSettleFrames);
+    } else {
+      text += format("  tracking:    frames %d to %d against the scene's ground truth\n",
+                     kSettleFrames, kSettleFrames + a.frames() - 1);
+      text += format(
+          "    discs found:   %d of %d present (%.1f%%), every disc found in %d of %d "
+          "frames\n",
+          a.found(), a.present(), percent(a.found(), a.present()), a.framesAllFound(), a.frames());
+      text += format("    centre error:  %.3f px on average, %.3f px at most\n", a.meanError(),
+                     a.maxError());
+      text += format("    other regions: %d (centres matching no disc)\n", a.unmatched());
+      if (a.touching() > 0) {
+        text += format("    not judged:    %d discs touching another (one region by design)\n",
+                       a.touching());
+      }
+    }
+  }
+  text += format("  script calls: %d made", f.callsMade);
+  text += f.callsNotReached > 0
+              ? format(", %d not made (their frame was not reached)\n", f.callsNotReached)
+              : std::string("\n");
+  text += "  outputs in " + f.folder + ":";
+  for (const std::string& name : f.outputs) text += " " + name;
+  return text + "\n";
+}
+
+}  // namespace kinetiscan::play

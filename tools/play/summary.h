@@ -1,0 +1,34 @@
+// The summary printed at the end of a run and kept as summary.txt.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "accuracy.h"
+#include "plugin_session.h"
+
+namespace kinetiscan::play {
+
+struct RunFigures {
+  std::string input;
+  MemberFacts facts;
+  int frames = 0;
+  int rateMs = 0;  // pause between frames; 0 ran as fast as possible
+  long regionsTotal = 0;
+  int regionsMin = 0;
+  int regionsMax = 0;
+  double timeTotalMs = 0;  // delivery and analysis, script reads and calls, drawing
+  double timeMaxMs = 0;
+  std::optional<AccuracyTally> accuracy;  // the built-in scene only
+  int callsMade = 0;
+  int callsNotReached = 0;  // asked for frames the run did not reach
+  std::string folder;
+  std::vector<std::string> outputs;
+
+  void addFrame(int regions, double milliseconds);
+};
+
+std::string summaryText(const RunFigures& figures);
+
+}  // namespace kinetiscan::play

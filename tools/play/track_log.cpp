@@ -1,0 +1,174 @@
+// Track log formatting and writing.
+#include "track_log.h"
+
+#include <cmath>
+#include <cstdio>
+#include <sstream>
+
+namespace kinetiscan::play {
+namespace {
+
+// A field with a comma, quote or line break is quoted, quotes doubled.
+std::string csvField(const std::string& text) {
+  if (text.find_first_of(",\"\n\r") == std::string::npos) return text;
+  std::string quoted = "\"";
+  for (char c : text) {
+    if (c == '"') quoted += '"';
+    quoted += c;
+  }
+  return quoted + "\"";
+}
+
+std::string formatNumber(double value, int decimals) {
+  char text[64];
+  std::snprintf(text, sizeof text, "%.*f", decimals, value);
+  return text;
+}
+
+std::string callText(const CallRecord& call) {
+  std::string text = call.method + "(";
+  for (std::size_t i = 0; i < call.arguments.size(); ++i) {
+    text += (i == 0 ? "" : " ") + call.arguments[i];
+  }
+  char code[16];
+  std::snprintf(code, sizeof code, "0x%08x", static_cast<unsigned>(call.result));
+  text += ")=" + std::string(call.result == kOk ? "0" : code);
+  if (!call.value.is_null()) text += " " + call.value.dump();
+  return text;
+}
+
+bool writeAll(std::FILE* file, const std::string& text) {
+  return std::fwrite(text.data(), 1, text.size(), file) == text.size();
+}
+
+}  // namespace
+
+nlohmann::json describeValue(const host::Value& value) {
+  using nlohmann::json;
+  switch (value.kind) {
+    case host::kValueInteger:
+      return {{"integer", value.integer}};
+    case host::kValueFloat:
+      return std::isfinite(value.real) ? json{{"float", value.real}} : json{{"float", nullptr}};
+    case host::kValueString:
+      return {{"string", value.text}};
+    case host::kValuePoint:
+      return {{"point", {value.point.vertical, value.point.horizontal}}};
+    case host::kValueRect:
+      return {{"rect", {value.rect.top, value.rect.left, value.rect.bottom, value.rect.right}}};
+    case host::kValueColour:
+      return {{"colour", {value.colour.red, value.colour.green, value.colour.blue}}};
+    case host::kValueImage:
+      if (value.image == nullptr) return {{"image", nullptr}};
+      return {{"image", {value.image->width, value.image->height}}};
+    case host::kValueList: {
+      json items = json::array();
+      for (const host::Value& item : value.items) items.push_back(describeValue(item));
+      return {{"list", items}};
+    }
+    default:
+      return {{"kind", value.kind}};
+  }
+}
+
+std::string csvHeader() {
+  return "frame,time_ms,regions,loclist,boundingboxlist,calls,discs_present,discs_found,"
+         "mean_error_px\n";
+}
+
+std::string csvLine(const FrameRecord& record) {
+  std::ostringstream centres, rects;
+  for (std::size_t i = 0; i < record.centres.size(); ++i) {
+    centres << (i == 0 ? "" : " ") << record.centres[i].vertical << ':'
+            << record.centres[i].horizontal;
+  }
+  for (std::size_t i = 0; i < record.rects.size(); ++i) {
+    const HostRect& r = record.rects[i];
+    rects << (i == 0 ? "" : " ") << r.top << ':' << r.left << ':' << r.bottom << ':' << r.right;
+  }
+  std::string calls;
+  for (std::size_t i = 0; i < record.calls.size(); ++i) {
+    calls += (i == 0 ? "" : "; ") + callText(record.calls[i]);
+  }
+  std::string line = std::to_string(record.frame) + "," + formatNumber(record.milliseconds, 3) +
+                     "," + std::to_string(record.centres.size()) + "," + centres.str() + "," +
+                     rects.str() + "," + csvField(calls) + ",";
+  if (record.match) {
+    const FrameMatch& match = *record.match;
+    double sum = 0;
+    for (double error : match.errors) sum += error;
+    line += std::to_string(match.present) + "," + std::to_string(match.found) + "," +
+            (match.errors.empty() ? "" : formatNumber(sum / match.errors.size(), 3));
+  } else {
+    line += ",,";
+  }
+  return line + "\n";
+}
+
+nlohmann::json jsonRecord(const FrameRecord& record) {
+  using nlohmann::json;
+  json centres = json::array(), rects = json::array(), calls = json::array();
+  for (const HostPoint& p : record.centres) centres.push_back({p.vertical, p.horizontal});
+  for (const HostRect& r : record.rects) rects.push_back({r.top, r.left, r.bottom, r.right});
+  for (const CallRecord& call : record.calls) {
+    calls.push_back({{"method", call.method},
+                     {"arguments", call.arguments},
+                     {"result", static_cast<std::uint32_t>(call.result)},
+                     {"value", call.value}});
+  }
+  json line = {{"frame", record.frame},
+               {"time_ms", std::round(record.milliseconds * 1000) / 1000},
+               {"loclist", centres},
+               {"boundingboxlist", rects},
+               {"calls", calls}};
+  if (record.match) {
+    json errors = json::array();
+    for (double error : record.match->errors) errors.push_back(std::round(error * 1000) / 1000);
+    line["truth"] = {{"present", record.match->present},
+                     {"found", record.match->found},
+                     {"errors_px", errors},
+                     {"unmatched", record.match->unmatched},
+                     {"touching", record.match->touching}};
+  }
+  return line;
+}
+
+TrackLog::~TrackLog() {
+  if (csv_ != nullptr) std::fclose(csv_);
+  if (json_ != nullptr) std::fclose(json_);
+}
+
+bool TrackLog::open(const std::string& csvPath, const std::string& jsonPath, std::string* error) {
+  csv_ = std::fopen(csvPath.c_str(), "w");
+  json_ = std::fopen(jsonPath.c_str(), "w");
+  if (csv_ == nullptr || json_ == nullptr) {
+    *error = (csv_ == nullptr ? csvPath : jsonPath) + ": cannot create";
+    return false;
+  }
+  if (!writeAll(csv_, csvHeader())) {
+    *error = csvPath + ": cannot write";
+    return false;
+  }
+  return true;
+}
+
+bool TrackLog::add(const FrameRecord& record, std::string* error) {
+  if (!writeAll(csv_, csvLine(record)) || !writeAll(json_, jsonRecord(record).dump() + "\n")) {
+    *error = "cannot write the track log";
+    return false;
+  }
+  return true;
+}
+
+bool TrackLog::close(std::string* error) {
+  const bool csvOk = csv_ == nullptr || std::fclose(csv_) == 0;
+  const bool jsonOk = json_ == nullptr || std::fclose(json_) == 0;
+  csv_ = json_ = nullptr;
+  if (!csvOk || !jsonOk) {
+    *error = "cannot finish the track log";
+    return false;
+  }
+  return true;
+}
+
+}  // namespace kinetiscan::play
