@@ -1,10 +1,22 @@
-// Storage of the analysis state: constant-initialised, so it is ready before any code runs.
+// Storage of the analysis state. The object is constant-initialised to all zero bytes, so its
+// megabyte of planes lands in zero-filled storage instead of the library file; the few non-zero
+// defaults are applied when the library loads.
 #include "analysis/analysis_state.h"
 
 namespace kinetiscan {
 namespace {
 
-constinit AnalysisState state{};
+// Every byte zero: a single non-zero default would put the whole object in initialised data.
+// Cache-line aligned so that no vector load of a plane straddles two lines.
+alignas(64) constinit AnalysisState state{{}, {}, {}, {}, {}, {0.0f, 0.0f, 0}, {}, 0, {0, 0, 0, 0}};
+
+void applyDefaults() {
+  state.parameters = AnalysisParameters{};
+  state.panelStale = kAllPanelsStale;
+}
+
+// Runs at load, before the host can reach any export.
+[[maybe_unused]] const bool defaultsApplied = (applyDefaults(), true);
 
 }  // namespace
 
@@ -17,10 +29,9 @@ void resetAnalysisStateForTest() {
     plane->fill({});
   }
   state.labelMap.fill(0);
-  state.parameters = AnalysisParameters{};
   state.blobBoxes.fill({});
   state.blobCount = 0;
-  state.panelStale = kAllPanelsStale;
+  applyDefaults();
 }
 
 }  // namespace kinetiscan

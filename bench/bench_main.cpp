@@ -1,0 +1,92 @@
+// Runs every registered benchmark with repetitions and ends with one table of medians: our
+// analysis beside the OpenCV pipeline and the traffic floor, and the ratios the targets name.
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "bench_scenes.h"
+
+namespace kinetiscan::bench {
+namespace {
+
+// Keeps the median CPU time of every benchmark, in microseconds, while printing as usual. CPU
+// time rather than wall time: a shared build machine preempts the run now and then.
+class SummaryReporter : public benchmark::ConsoleReporter {
+ public:
+  void ReportRuns(const std::vector<Run>& runs) override {
+    ConsoleReporter::ReportRuns(runs);
+    for (const Run& run : runs) {
+      if (run.run_type != Run::RT_Aggregate || run.aggregate_name != "median") continue;
+      medians[run.run_name.function_name] =
+          run.GetAdjustedCPUTime() / benchmark::GetTimeUnitMultiplier(run.time_unit) * 1e6;
+    }
+  }
+
+  std::map<std::string, double> medians;
+};
+
+double medianOf(const SummaryReporter& reporter, const std::string& name) {
+  const auto found = reporter.medians.find(name);
+  return found == reporter.medians.end() ? 0.0 : found->second;
+}
+
+void printRatio(double numerator, double denominator) {
+  if (numerator > 0.0 && denominator > 0.0) {
+    std::printf(" %9.3f", numerator / denominator);
+  } else {
+    std::printf(" %9s", "-");
+  }
+}
+
+void printSummary(const SummaryReporter& reporter) {
+  const double floor = medianOf(reporter, "floor");
+  std::printf("\nMedian CPU time in microseconds per frame (traffic floor %.2f us)\n", floor);
+  std::printf("%-12s %10s %10s %9s %9s\n", "scene", "ours", "opencv", "ours/cv", "ours/floor");
+  for (const Scene& scene : benchScenes()) {
+    const double ours = medianOf(reporter, "ours/" + scene.name);
+    const double opencv = medianOf(reporter, "opencv/" + scene.name);
+    if (ours == 0.0 && opencv == 0.0) continue;  // filtered out of this run
+    std::printf("%-12s %10.2f %10.2f", scene.name.c_str(), ours, opencv);
+    printRatio(ours, opencv);
+    printRatio(ours, floor);
+    std::printf("\n");
+  }
+  std::printf("regions1022 / discs (ours):");
+  printRatio(medianOf(reporter, "ours/regions1022"), medianOf(reporter, "ours/discs"));
+  std::printf("\n");
+}
+
+bool hasFlag(int argc, char** argv, const char* flag) {
+  for (int i = 1; i < argc; ++i) {
+    if (std::strncmp(argv[i], flag, std::strlen(flag)) == 0) return true;
+  }
+  return false;
+}
+
+}  // namespace
+}  // namespace kinetiscan::bench
+
+int main(int argc, char** argv) {
+  using kinetiscan::bench::hasFlag;
+  // Medians over repetitions unless the command line says otherwise.
+  std::vector<char*> args(argv, argv + argc);
+  char repetitions[] = "--benchmark_repetitions=9";
+  char aggregatesOnly[] = "--benchmark_report_aggregates_only=true";
+  char minTime[] = "--benchmark_min_time=0.1";
+  if (!hasFlag(argc, argv, "--benchmark_repetitions")) args.push_back(repetitions);
+  if (!hasFlag(argc, argv, "--benchmark_report_aggregates_only")) args.push_back(aggregatesOnly);
+  if (!hasFlag(argc, argv, "--benchmark_min_time")) args.push_back(minTime);
+  int count = static_cast<int>(args.size());
+  benchmark::Initialize(&count, args.data());
+  if (benchmark::ReportUnrecognizedArguments(count, args.data())) return 1;
+
+  kinetiscan::bench::SummaryReporter reporter;
+  benchmark::RunSpecifiedBenchmarks(&reporter);
+  kinetiscan::bench::printSummary(reporter);
+  benchmark::Shutdown();
+  return 0;
+}

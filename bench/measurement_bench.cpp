@@ -1,0 +1,63 @@
+// The parts around the per-frame pass: the labelling alone, and the on-demand measurements over
+// the whole frame and over a huge rect.
+#include <array>
+#include <cstdint>
+#include <limits>
+
+#include "analysis/analysis_state.h"
+#include "analysis/block_average.h"
+#include "analysis/colour_bounds.h"
+#include "analysis/frame_analysis.h"
+#include "analysis/frame_view.h"
+#include "analysis/labelling.h"
+#include "bench_registry.h"
+
+namespace kinetiscan::bench {
+namespace {
+
+const Frame* served = nullptr;
+
+FrameView serveFrame() { return {served->data(), static_cast<std::uint32_t>(served->size())}; }
+
+// The state one analysed frame of the scene leaves.
+void analyseFirstFrame(const Scene& scene) {
+  resetAnalysisStateForTest();
+  setFrameSource(&serveFrame);
+  served = &scene.background;
+  resetBackground();
+  analysisState().parameters = {scene.adaptivity, scene.sensitivity, scene.mindensity};
+  served = &scene.frames.front();
+  analyseFrame();
+}
+
+void labelling(benchmark::State& bench, const Scene& scene) {
+  analyseFirstFrame(scene);
+  for (auto _ : bench) labelBlobs();
+  bench.counters["blobCount"] = analysisState().blobCount;
+}
+
+[[maybe_unused]] const bool registered = registerPerScene("labelBlobs", &labelling);
+
+void colourBoundsWholeFrame(benchmark::State& bench) {
+  analyseFirstFrame(sceneNamed("discs"));
+  for (auto _ : bench) benchmark::DoNotOptimize(colourBounds(250, 250, 250, 10, false));
+}
+
+constexpr std::int32_t kMin = std::numeric_limits<std::int32_t>::min();
+constexpr std::int32_t kMax = std::numeric_limits<std::int32_t>::max();
+constexpr std::array<HostRect, 2> kRects{HostRect{0, 0, 120, 160},
+                                         HostRect{kMin, kMin, kMax, kMax}};
+
+// Arguments: source (0 frame, 1 retina, 2 difference), rect (0 whole frame, 1 huge).
+void blockAverageOver(benchmark::State& bench) {
+  analyseFirstFrame(sceneNamed("discs"));
+  const auto source = static_cast<BlockSource>(bench.range(0));
+  const HostRect rect = kRects[bench.range(1)];
+  for (auto _ : bench) benchmark::DoNotOptimize(blockAverage(source, rect));
+}
+
+BENCHMARK(colourBoundsWholeFrame)->Unit(benchmark::kMicrosecond);
+BENCHMARK(blockAverageOver)->ArgsProduct({{0, 1, 2}, {0, 1}})->Unit(benchmark::kMicrosecond);
+
+}  // namespace
+}  // namespace kinetiscan::bench

@@ -1,0 +1,43 @@
+// The per-pixel pass of the frame analysis: camera conversion, difference, motion mask and
+// retina adaptation. A plain path states the arithmetic; SSE2, AVX2 and AVX-512 paths give
+// bit-identical planes and are chosen by what the processor supports.
+#pragma once
+
+#include <cstdint>
+
+namespace kinetiscan {
+
+// The planes as flat arrays of kPixels * kComponents floats in pixel order.
+struct PixelPass {
+  const std::uint8_t* frame;  // kFrameBytes bytes to convert into `camera`; null: use it as is
+  float* camera;
+  float* retina;
+  float* difference;
+  float* globs;
+  std::uint32_t* motion;  // kPixels bits: bit p % 32 of word p / 32 is set when pixel p moves
+  float sensitivity;
+  float adaptivity;
+  bool adapts;  // adaptivity >= 1
+};
+
+enum class PixelPath : std::uint8_t { plain, sse2, avx2, avx512 };
+
+bool pixelPathSupported(PixelPath path);
+
+// The path runPixelPass takes: the widest the processor supports unless one was forced.
+PixelPath activePixelPath();
+
+void runPixelPass(const PixelPass& pass);
+
+// Forces a path; false, and no change, when the processor lacks it. Tests and benchmarks only.
+bool setPixelPathForTest(PixelPath path);
+// Back to the widest supported path. Tests and benchmarks only.
+void resetPixelPathForTest();
+
+// The paths themselves, for runPixelPass. The vector ones exist on x86 only.
+void pixelPassPlain(const PixelPass& pass);
+void pixelPassSse2(const PixelPass& pass);
+void pixelPassAvx2(const PixelPass& pass);
+void pixelPassAvx512(const PixelPass& pass);
+
+}  // namespace kinetiscan

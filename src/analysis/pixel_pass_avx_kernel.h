@@ -1,0 +1,165 @@
+// The per-pixel pass eight pixels at a time in 256-bit registers. Included, inside an anonymous
+// namespace, by the AVX2 and the AVX-512 translation units, each under its own target pragma; the
+// latter defines KINETISCAN_AVX512_ADAPTATION to widen the adaptation to 512 bits. Every result is
+// bit for bit the plain pass's: the same operations in the same precision and operand order,
+// divisions as true divisions, and a threshold shortcut that falls back to the stated sum wherever
+// the two could differ. No include guard: each includer compiles its own copy.
+
+constexpr int kGroup = 16;  // pixels per 16-bit store of motion bits
+constexpr int kGroupComponents = kGroup * kComponents;
+constexpr int kOctetComponents = 8 * kComponents;
+
+struct Threshold {
+  __m256 single;
+  __m256d wide;
+};
+
+// Per 128-bit lane: [x[a], x[b], y[c], y[d]]
+template <int a, int b, int c, int d>
+[[gnu::always_inline]] inline __m256 pick(__m256 x, __m256 y) {
+  return _mm256_shuffle_ps(x, y, _MM_SHUFFLE(d, c, b, a));
+}
+
+// Eight bytes to eight components.
+[[gnu::always_inline]] inline __m256 convert(const std::uint8_t* bytes, __m256 scale) {
+  const __m128i raw = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(bytes));
+  return _mm256_mul_ps(_mm256_cvtepi32_ps(_mm256_cvtepu8_epi32(raw)), scale);
+}
+
+// Interleaved components of pixels 0-7 regrouped so that the low lanes hold pixels 0-3 and the
+// high lanes pixels 4-7, each lane laid out as four pixels are in a plane; in-lane shuffles can
+// then work as the SSE2 path does. ungroup() restores plane order.
+[[gnu::always_inline]] inline void group(const __m256* in, __m256* out) {
+  out[0] = _mm256_blend_ps(in[0], in[1], 0xF0);
+  out[1] = _mm256_permute2f128_ps(in[0], in[2], 0x21);
+  out[2] = _mm256_blend_ps(in[1], in[2], 0xF0);
+}
+
+[[gnu::always_inline]] inline void ungroup(const __m256* in, __m256* out) {
+  out[0] = _mm256_permute2f128_ps(in[0], in[1], 0x20);
+  out[1] = _mm256_blend_ps(in[2], in[0], 0xF0);
+  out[2] = _mm256_permute2f128_ps(in[1], in[2], 0x31);
+}
+
+// The stated threshold, (d2 + d1) in single, then + d0 in double, for eight pixels in grouped
+// order: one all-ones or all-zero lane per pixel.
+[[gnu::always_inline]] inline __m256 exactLanes(__m256 redGreen, __m256 blue, __m256d sensitivity) {
+  const __m256d sumLow = _mm256_add_pd(_mm256_cvtps_pd(_mm256_castps256_ps128(redGreen)),
+                                       _mm256_cvtps_pd(_mm256_castps256_ps128(blue)));
+  const __m256d sumHigh = _mm256_add_pd(_mm256_cvtps_pd(_mm256_extractf128_ps(redGreen, 1)),
+                                        _mm256_cvtps_pd(_mm256_extractf128_ps(blue, 1)));
+  // Ordered, quiet comparisons as in the plain pass: an unordered sum does not move.
+  const __m256d low = _mm256_cmp_pd(sumLow, sensitivity, _CMP_GT_OQ);
+  const __m256d high = _mm256_cmp_pd(sumHigh, sensitivity, _CMP_GT_OQ);
+  // Pixels 0 1 4 5 | 2 3 6 7, then 64-bit pairs reordered to 0 1 2 3 | 4 5 6 7.
+  const __m256 mixed = pick<0, 2, 0, 2>(_mm256_castpd_ps(low), _mm256_castpd_ps(high));
+  return _mm256_castpd_ps(_mm256_permute4x64_pd(_mm256_castps_pd(mixed), _MM_SHUFFLE(3, 1, 2, 0)));
+}
+
+// The differences of eight pixels to one all-ones or all-zero lane per pixel, in grouped order,
+// which is pixel order. The whole sum is first taken in single: it and the stated sum round the
+// same real number, so they lie on the same side of the sensitivity unless the single sum equals
+// it; only then is the stated sum needed.
+[[gnu::always_inline]] inline __m256 movingLanes(const __m256* differences,
+                                                 const Threshold& limit) {
+  __m256 d[3];
+  group(differences, d);
+  const __m256 blue = pick<0, 3, 0, 2>(d[0], pick<2, 0, 1, 0>(d[1], d[2]));
+  const __m256 green = pick<0, 2, 0, 2>(pick<1, 1, 0, 0>(d[0], d[1]), pick<3, 3, 2, 2>(d[1], d[2]));
+  const __m256 red = pick<0, 2, 0, 2>(pick<2, 2, 1, 1>(d[0], d[1]), pick<0, 0, 3, 3>(d[2], d[2]));
+  const __m256 redGreen = _mm256_add_ps(red, green);
+  const __m256 sum = _mm256_add_ps(redGreen, blue);
+  if (_mm256_movemask_ps(_mm256_cmp_ps(sum, limit.single, _CMP_EQ_OQ)) != 0) [[unlikely]] {
+    return exactLanes(redGreen, blue, limit.wide);
+  }
+  return _mm256_cmp_ps(sum, limit.single, _CMP_GT_OQ);
+}
+
+#if defined(KINETISCAN_AVX512_ADAPTATION)
+// Eight components in one register of doubles: no splitting and joining of halves.
+using Divisor = __m512d;
+[[gnu::always_inline]] inline Divisor wideDivisor(float adaptivity) {
+  return _mm512_set1_pd(static_cast<double>(adaptivity));
+}
+// The zero-masking forms convert every lane as the plain ones do; the plain ones start from an
+// undefined register that GCC 12 warns about.
+[[gnu::always_inline]] inline __m256 adapt(__m256 retina, __m256 camera, Divisor divisor) {
+  constexpr __mmask8 kAll = 0xFF;
+  const __m512d old = _mm512_maskz_cvtps_pd(kAll, retina);
+  const __m512d step =
+      _mm512_div_pd(_mm512_sub_pd(_mm512_maskz_cvtps_pd(kAll, camera), old), divisor);
+  return _mm512_maskz_cvtpd_ps(kAll, _mm512_add_pd(old, step));
+}
+#else
+using Divisor = __m256d;
+[[gnu::always_inline]] inline Divisor wideDivisor(float adaptivity) {
+  return _mm256_set1_pd(static_cast<double>(adaptivity));
+}
+[[gnu::always_inline]] inline __m256d adaptHalf(__m128 retina, __m128 camera, Divisor divisor) {
+  const __m256d old = _mm256_cvtps_pd(retina);
+  return _mm256_add_pd(old, _mm256_div_pd(_mm256_sub_pd(_mm256_cvtps_pd(camera), old), divisor));
+}
+[[gnu::always_inline]] inline __m256 adapt(__m256 retina, __m256 camera, Divisor divisor) {
+  const __m128 low = _mm256_cvtpd_ps(
+      adaptHalf(_mm256_castps256_ps128(retina), _mm256_castps256_ps128(camera), divisor));
+  const __m128 high = _mm256_cvtpd_ps(
+      adaptHalf(_mm256_extractf128_ps(retina, 1), _mm256_extractf128_ps(camera, 1), divisor));
+  return _mm256_insertf128_ps(_mm256_castps128_ps256(low), high, 1);
+}
+#endif
+
+template <bool kFromBytes, bool kAdapts>
+void run(const PixelPass& pass) {
+  const __m256 scale = _mm256_set1_ps(kByteScale);
+  const __m256 signBit = _mm256_set1_ps(-0.0f);
+  const __m256 one = _mm256_set1_ps(1.0f);
+  const Threshold limit{_mm256_set1_ps(pass.sensitivity),
+                        _mm256_set1_pd(static_cast<double>(pass.sensitivity))};
+  const Divisor divisor = wideDivisor(pass.adaptivity);
+
+  for (int index = 0; index < kPixels / kGroup; ++index) {
+    unsigned bits = 0;
+    for (int octet = 0; octet < kGroup / 8; ++octet) {
+      const int at = index * kGroupComponents + octet * kOctetComponents;
+      __m256 camera[3];
+      __m256 retina[3];
+      __m256 difference[3];
+      for (int i = 0; i < 3; ++i) {
+        if constexpr (kFromBytes) {
+          camera[i] = convert(pass.frame + at + 8 * i, scale);
+          _mm256_storeu_ps(pass.camera + at + 8 * i, camera[i]);
+        } else {
+          camera[i] = _mm256_loadu_ps(pass.camera + at + 8 * i);
+        }
+        retina[i] = _mm256_loadu_ps(pass.retina + at + 8 * i);
+        difference[i] = _mm256_andnot_ps(signBit, _mm256_sub_ps(retina[i], camera[i]));
+        _mm256_storeu_ps(pass.difference + at + 8 * i, difference[i]);
+      }
+
+      const __m256 moving = movingLanes(difference, limit);
+      bits |= static_cast<unsigned>(_mm256_movemask_ps(moving)) << (octet * 8);
+      const __m256 mask = _mm256_and_ps(moving, one);
+      const __m256 spread[3] = {pick<0, 0, 0, 1>(mask, mask), pick<1, 1, 2, 2>(mask, mask),
+                                pick<2, 3, 3, 3>(mask, mask)};
+      __m256 globs[3];
+      ungroup(spread, globs);
+      for (int i = 0; i < 3; ++i) _mm256_storeu_ps(pass.globs + at + 8 * i, globs[i]);
+
+      if constexpr (kAdapts) {
+        for (int i = 0; i < 3; ++i) {
+          _mm256_storeu_ps(pass.retina + at + 8 * i, adapt(retina[i], camera[i], divisor));
+        }
+      }
+    }
+    const auto half = static_cast<std::uint16_t>(bits);
+    std::memcpy(reinterpret_cast<std::uint8_t*>(pass.motion) + index * 2, &half, sizeof half);
+  }
+}
+
+void runPass(const PixelPass& pass) {
+  if (pass.frame != nullptr) {
+    pass.adapts ? run<true, true>(pass) : run<true, false>(pass);
+  } else {
+    pass.adapts ? run<false, true>(pass) : run<false, false>(pass);
+  }
+}
