@@ -97,7 +97,9 @@ std::uint32_t CaptureDevice::nextFrame(const std::uint8_t** data) {
   if (source_ == nullptr || !source_->next(frame_)) return 0;
   const std::uint32_t used = formatSet_ ? behaviour_.frameBytes : behaviour_.ownFormatBytes;
   delivered_.assign(used, 0);
-  std::memcpy(delivered_.data(), frame_.data(), std::min<std::size_t>(used, frame_.size()));
+  // A driver set to deliver no bytes has no buffer to copy into.
+  const std::size_t copied = std::min<std::size_t>(used, frame_.size());
+  if (copied != 0) std::memcpy(delivered_.data(), frame_.data(), copied);
   ++record_.framesDelivered;
   *data = delivered_.data();
   return used;

@@ -1,15 +1,23 @@
 #!/usr/bin/env bash
 # The test command: installs what it needs, builds both targets and runs every test, natively
-# and the Win32 build under Wine.
+# and the Win32 build under Wine (with the cross-target determinism check), then the whole native
+# suite under AddressSanitizer and UndefinedBehaviorSanitizer, then each fuzz target briefly.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 scripts/install-deps.sh
 
-for preset in native win32; do
+# The Win32 build's determinism test compares with the native program, so native goes first.
+for preset in native win32 native-asan; do
   echo "=== $preset: configure and build"
   cmake --preset "$preset" >/dev/null
   cmake --build --preset "$preset"
   echo "=== $preset: test"
   ctest --preset "$preset"
 done
+
+echo "=== fuzz: configure and build"
+cmake --preset fuzz >/dev/null
+cmake --build --preset fuzz --target fuzz_host_calls fuzz_frames fuzz_cast_walk
+echo "=== fuzz: run"
+fuzz/run.sh 20

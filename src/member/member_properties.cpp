@@ -40,17 +40,21 @@ Result getRegionList(CastMemberInstance* member, HostValue* out, bool boxes) {
   ListServices* lists = member->listServices;
   ValueServices* values = member->valueServices;
   if (lists == nullptr) return kNoInterface;
-  lists->ops->newList(lists, out);
+  // Without a list there is nothing to hand items to; made anyway, they would only leak.
+  if (lists->ops->newList(lists, out) != kOk) return kOk;
   forEachKeptRegion([&](const BlobBox& box) {
     HostValue item{};
+    Result made;
     if (boxes) {
       const HostRect rect{120 - box.maxRow, box.maxCol, 120 - box.minRow, box.minCol};
-      values->ops->rectToValue(values, &rect, &item);
+      made = values->ops->rectToValue(values, &rect, &item);
     } else {
       const HostPoint point{120 - ((box.maxRow + box.minRow) >> 1), (box.maxCol + box.minCol) >> 1};
-      values->ops->pointToValue(values, &point, &item);
+      made = values->ops->pointToValue(values, &point, &item);
     }
-    lists->ops->append(lists, out, &item);
+    if (made != kOk) return;  // no item to append or to give back
+    // An item the list did not take is still ours to give back.
+    if (lists->ops->append(lists, out, &item) != kOk) values->ops->releaseValue(values, &item);
   });
   return kOk;
 }

@@ -3,6 +3,8 @@
 
 #include <new>
 
+#include "sprite/panel_cache.h"
+
 namespace kinetiscan {
 namespace {
 
@@ -72,7 +74,9 @@ std::int32_t releaseOf(InterfaceObject* object, bool castMember) {
   if (n == 0) {
     if (castMember) state.currentCastMemberObject = nullptr;
     hostFree(object, owner->allocator);
-    --state.liveObjectCount;
+    // With no object left the host may unload us at any time; the PanelCache must not outlive
+    // the library when sprites drew but no member was ever destroyed.
+    if (--state.liveObjectCount == 0) releasePanelCache();
     ownerRelease(owner);
   }
   ownerRelease(owner);

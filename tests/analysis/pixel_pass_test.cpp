@@ -82,14 +82,35 @@ class PixelPassTest : public AnalysisTest {
         {"labelMap", offsetof(AnalysisState, labelMap), sizeof(LabelMap)},
         {"blobBoxes", offsetof(AnalysisState, blobBoxes), sizeof(state().blobBoxes)},
         {"blobCount", offsetof(AnalysisState, blobCount), sizeof(std::int32_t)},
-        {"whole state", 0, sizeof(AnalysisState)},
+        {"the rest of the state", offsetof(AnalysisState, labelMap),
+         sizeof(AnalysisState) - offsetof(AnalysisState, labelMap)},
     };
     for (const Member& member : members) {
       if (std::memcmp(&want[member.offset], &got[member.offset], member.size) == 0) continue;
+      if (member.offset < offsetof(AnalysisState, labelMap) &&
+          sameUpToNaNPayloads(want, got, member)) {
+        continue;
+      }
       std::size_t i = member.offset;
       while (want[i] == got[i]) ++i;
       FAIL() << what << ": " << member.name << " byte " << i - member.offset;
     }
+  }
+
+  // Which NaN an operation on two NaNs gives depends on the order of its operands, which the
+  // language leaves to the compiler (and which differs between optimisation levels). Planes made
+  // from frames never hold a NaN; planes seeded with arbitrary bits may, and any NaN is then
+  // as good as another. Every other value must match bit for bit.
+  template <class Member>
+  static bool sameUpToNaNPayloads(const std::vector<std::uint8_t>& want,
+                                  const std::vector<std::uint8_t>& got, const Member& member) {
+    for (std::size_t i = member.offset; i < member.offset + member.size; i += sizeof(float)) {
+      float a, b;
+      std::memcpy(&a, &want[i], sizeof a);
+      std::memcpy(&b, &got[i], sizeof b);
+      if (std::memcmp(&a, &b, sizeof a) != 0 && !(std::isnan(a) && std::isnan(b))) return false;
+    }
+    return true;
   }
 
   // The labels and records in the state against the reference labelling of its mask.

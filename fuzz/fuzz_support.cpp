@@ -1,0 +1,140 @@
+// Decoding fuzz input into host values and frames.
+#include "fuzz/fuzz_support.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <limits>
+
+#include "host/values.h"
+
+namespace kinetiscan::fuzz {
+namespace {
+
+constexpr const char* kNames[] = {"adaptivity",
+                                  "sensitivity",
+                                  "mindensity",
+                                  "loclist",
+                                  "image",
+                                  "cameraimage",
+                                  "retinaimage",
+                                  "differenceimage",
+                                  "globsimage",
+                                  "version",
+                                  "boundingboxlist",
+                                  "editsource",
+                                  "adapt",
+                                  "trackcolorbounds",
+                                  "trackcolor",
+                                  "tracknotcolorbounds",
+                                  "tracknotcolor",
+                                  "block",
+                                  "camerablock",
+                                  "retinablock",
+                                  "differenceblock",
+                                  "view",
+                                  "showboundingboxes",
+                                  "showcenterpoints"};
+
+}  // namespace
+
+std::string anyName(FuzzedDataProvider& input) {
+  if (input.ConsumeIntegralInRange(0, 7) == 0) return input.ConsumeRandomLengthString(300);
+  std::string name = input.PickValueInArray(kNames);
+  if (input.ConsumeBool()) {
+    for (char& c : name) {
+      if (input.ConsumeBool()) c = static_cast<char>(c - 'a' + 'A');
+    }
+  }
+  return name;
+}
+
+double anyDouble(FuzzedDataProvider& input) {
+  constexpr double kSpecial[] = {std::numeric_limits<double>::quiet_NaN(),
+                                 std::numeric_limits<double>::infinity(),
+                                 -std::numeric_limits<double>::infinity(),
+                                 -1.0,
+                                 0.0,
+                                 1.0,
+                                 0.5,
+                                 1e300,
+                                 -1e300,
+                                 3.5e38,
+                                 std::numeric_limits<double>::denorm_min(),
+                                 2147483648.0};
+  if (input.ConsumeBool()) return input.PickValueInArray(kSpecial);
+  return input.ConsumeFloatingPoint<double>();
+}
+
+HostRect anyRect(FuzzedDataProvider& input) {
+  HostRect rect;
+  rect.top = input.ConsumeIntegral<std::int32_t>();
+  rect.left = input.ConsumeIntegral<std::int32_t>();
+  rect.bottom = input.ConsumeIntegral<std::int32_t>();
+  rect.right = input.ConsumeIntegral<std::int32_t>();
+  return rect;
+}
+
+HostValue anyValue(host::Values& values, FuzzedDataProvider& input) {
+  switch (input.ConsumeIntegralInRange(0, 9)) {
+    case 0:
+      return values.integer(input.ConsumeIntegral<std::int32_t>());
+    case 1:
+      return values.real(anyDouble(input));
+    case 2:
+      return values.string(input.ConsumeRandomLengthString(40));
+    case 3:
+      return values.symbolValue(anyName(input));
+    case 4:
+      return values.point(
+          HostPoint{input.ConsumeIntegral<std::int32_t>(), input.ConsumeIntegral<std::int32_t>()});
+    case 5:
+      return values.rect(anyRect(input));
+    case 6:
+      return values.colour(input.ConsumeIntegral<std::uint8_t>(),
+                           input.ConsumeIntegral<std::uint8_t>(),
+                           input.ConsumeIntegral<std::uint8_t>());
+    case 7:
+      return values.ofKind(input.ConsumeIntegral<std::int32_t>());
+    case 8:
+      return values.ofKind(host::kValueVoid);
+    default:
+      return values.integer(input.ConsumeIntegralInRange(-3, 300));
+  }
+}
+
+camera::Frame anyFrame(FuzzedDataProvider& input) {
+  const std::string pattern = input.ConsumeRandomLengthString(64);
+  camera::Frame frame(camera::kFrameBytes, static_cast<std::uint8_t>(pattern.size() * 37));
+  if (!pattern.empty()) {
+    const std::size_t stride = 1 + input.ConsumeIntegralInRange<std::size_t>(0, 5000);
+    for (std::size_t i = 0; i < frame.size(); i += stride) {
+      frame[i] = static_cast<std::uint8_t>(pattern[i % pattern.size()]);
+    }
+  }
+  return frame;
+}
+
+void injectServiceFailure(host::Values& values, FuzzedDataProvider& input) {
+  host::ServiceLog* logs[] = {&values.valueLog, &values.listLog, &values.colorLog,
+                              &values.imageLog};
+  host::ServiceLog& log = *logs[input.ConsumeIntegralInRange(0, 3)];
+  if (input.ConsumeBool()) {
+    log.failures = {};
+    return;
+  }
+  log.failures[input.ConsumeIntegralInRange(3, 23)] = host::kHostFailure;
+}
+
+bool valuesMayStay(const host::Values& values) {
+  return values.valueLog.failures[7] != kOk || values.listLog.failures[4] != kOk;
+}
+
+void requireBalanced(hardening::Rig& rig, bool judgeValues) {
+  const std::vector<std::string> leftovers = rig.leftovers(judgeValues);
+  if (leftovers.empty()) return;
+  for (const std::string& leftover : leftovers)
+    std::fprintf(stderr, "left over: %s\n", leftover.c_str());
+  std::abort();
+}
+
+}  // namespace kinetiscan::fuzz

@@ -1,0 +1,31 @@
+#!/usr/bin/env bash
+# Runs each fuzz target of the `fuzz` build for a bounded time, starting from the checked-in seed
+# corpus copied to a scratch folder, so runs never write into the repository.
+# Usage: fuzz/run.sh SECONDS_PER_TARGET [TARGET...]   (targets: host_calls frames cast_walk)
+# Keep what a long run found with: build/fuzz/bin/fuzz_T -merge=1 fuzz/corpus/T SCRATCH/T
+set -euo pipefail
+cd "$(dirname "$0")/.."
+seconds=${1:?seconds per target}
+shift
+targets=("$@")
+[ ${#targets[@]} -eq 0 ] && targets=(host_calls frames cast_walk)
+scratch=${KINETISCAN_FUZZ_SCRATCH:-$(mktemp -d)}
+echo "fuzz: scratch corpus and any crash files in $scratch"
+
+status=0
+for target in "${targets[@]}"; do
+  mkdir -p "$scratch/$target"
+  cp -n fuzz/corpus/"$target"/* "$scratch/$target/"
+  log="$scratch/$target.log"
+  if build/fuzz/bin/fuzz_"$target" -max_total_time="$seconds" -timeout=30 -print_final_stats=1 \
+    -artifact_prefix="$scratch/$target-" "$scratch/$target" >"$log" 2>&1; then
+    runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log")
+    echo "fuzz_$target: $runs executions in ${seconds}s, no finding;" \
+      "corpus $(ls "$scratch/$target" | wc -l) inputs ($(ls fuzz/corpus/"$target" | wc -l) seeds)"
+  else
+    echo "fuzz_$target: FINDING (input kept in $scratch):"
+    grep -v '^#\|^INFO\|^MS:\|^\s*"' "$log" | tail -60
+    status=1
+  fi
+done
+exit $status

@@ -1,0 +1,92 @@
+// A whole simulated host around the plug-in linked into the program, for the fuzz targets, the
+// fault sweep and the soak: every service offered, a camera whose frames the caller queues, and
+// the books every run must end with balanced. Module state goes back to load time between runs.
+#pragma once
+
+#include <deque>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "camera/frame_source.h"
+#include "host/host.h"
+#include "host/member_services.h"
+#include "host/registry.h"
+#include "host/sprite_callback.h"
+#include "host/surface.h"
+#include "host/world.h"
+#include "standin/control.h"
+
+namespace kinetiscan::hardening {
+
+// Frames the caller queues; none left means no frame arrives.
+class QueuedFrames : public camera::FrameSource {
+ public:
+  bool next(camera::Frame& frame) override {
+    if (frames.empty()) return false;
+    frame = std::move(frames.front());
+    frames.pop_front();
+    return true;
+  }
+  std::deque<camera::Frame> frames;
+};
+
+// Restores the load-time state of every module-wide struct of the plug-in and of the stand-in.
+void resetPluginForTest();
+
+class Rig {
+ public:
+  explicit Rig(const camera::DriverBehaviour& behaviour = {});
+  ~Rig();
+  Rig(const Rig&) = delete;
+  Rig& operator=(const Rig&) = delete;
+
+  // Interfaces the rig keeps until released here or by releaseAll. Null when the plug-in or the
+  // host refused.
+  CastMemberInterface* createMember();
+  SpriteActorInterface* createActor();
+  RegistrarInterface* createRegistrar();
+  void releaseMember(std::size_t index);
+  void releaseActor(std::size_t index);
+  void releaseAll();
+
+  // One movie with one cast holding a member of the type, as a host shows a member in use.
+  void addOurCast();
+  // Queues and delivers frames; the number delivered.
+  int deliver(std::vector<camera::Frame> frames);
+  // Releases a value the plug-in wrote, if it wrote one.
+  void dropResult(const HostValue& value);
+
+  Result getProperty(CastMemberInterface* member, const char* name);
+  // The value is released after the call.
+  Result setProperty(CastMemberInterface* member, const char* name, HostValue value);
+  // Argument 0 is the member itself; the others are released after the call.
+  Result callMethod(CastMemberInterface* member, const char* name, std::vector<HostValue> values);
+  Result drawSprite(SpriteActorInterface* actor, const DrawRequest& request);
+
+  // Releases every interface, then lists everything left over: ledger faults and imbalances,
+  // live values (unless not judged), instances, windows and GDI objects beyond those at start.
+  // Empty when all balance.
+  std::vector<std::string> leftovers(bool judgeValues = true);
+
+  camera::DriverBehaviour behaviour;
+  QueuedFrames frames;
+  std::unique_ptr<host::Plugin> plugin;
+  std::unique_ptr<host::Host> host;
+  std::unique_ptr<host::World> world;
+  std::unique_ptr<host::AssetCallback> assetCallback;
+  std::unique_ptr<host::SpriteCallback> spriteCallback;
+  std::unique_ptr<host::Registry> registry;
+  std::unique_ptr<host::Surface> surface;
+  std::vector<CastMemberInterface*> members;
+  std::vector<SpriteActorInterface*> actors;
+  std::vector<RegistrarInterface*> registrars;
+
+ private:
+  template <class Interface>
+  Interface* make(const Guid& classId, const Guid& interfaceId);
+  int windowsAtStart_ = 0;
+  int gdiAtStart_ = 0;
+};
+
+}  // namespace kinetiscan::hardening
