@@ -7,6 +7,18 @@ cd "$(dirname "$0")/.."
 
 scripts/install-deps.sh
 
+# The Wine runner keeps one Xvfb and a wineserver per build tree while tests run; stop them when
+# this command ends, however it ends.
+stop_displays() {
+  for pid_file in build/*/xvfb.pid; do
+    [ -f "$pid_file" ] && kill "$(cat "$pid_file")" 2>/dev/null || true
+  done
+  for prefix in build/*/wineprefix; do
+    [ -d "$prefix" ] && WINEPREFIX="$PWD/$prefix" wineserver -k 2>/dev/null || true
+  done
+}
+trap stop_displays EXIT
+
 # The Win32 build's determinism test compares with the native program, so native goes first.
 for preset in native win32 native-asan; do
   echo "=== $preset: configure and build"
