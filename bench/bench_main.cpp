@@ -1,5 +1,6 @@
 // Runs every registered benchmark with repetitions and ends with one table of medians: our
-// analysis beside the OpenCV pipeline and the traffic floor, and the ratios the targets name.
+// analysis beside the OpenCV pipeline and the traffic floor, the ratios the targets name, and the
+// whole road of a frame with its share of the frame period.
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
@@ -42,17 +43,29 @@ void printRatio(double numerator, double denominator) {
   }
 }
 
+// The frame period the capture session asks the driver for.
+constexpr double kFramePeriodUs = 50000.0;
+
 void printSummary(const SummaryReporter& reporter) {
   const double floor = medianOf(reporter, "floor");
   std::printf("\nMedian CPU time in microseconds per frame (traffic floor %.2f us)\n", floor);
-  std::printf("%-12s %10s %10s %9s %9s\n", "scene", "ours", "opencv", "ours/cv", "ours/floor");
+  std::printf("%-12s %10s %10s %9s %10s %10s %9s\n", "scene", "ours", "opencv", "ours/cv",
+              "ours/floor", "road", "road/50ms");
   for (const Scene& scene : benchScenes()) {
     const double ours = medianOf(reporter, "ours/" + scene.name);
     const double opencv = medianOf(reporter, "opencv/" + scene.name);
-    if (ours == 0.0 && opencv == 0.0) continue;  // filtered out of this run
+    const double road = medianOf(reporter, "road/" + scene.name);
+    if (ours == 0.0 && opencv == 0.0 && road == 0.0) continue;  // filtered out of this run
     std::printf("%-12s %10.2f %10.2f", scene.name.c_str(), ours, opencv);
     printRatio(ours, opencv);
+    std::printf(" ");
     printRatio(ours, floor);
+    std::printf(" %10.2f", road);
+    if (road > 0.0) {
+      std::printf(" %8.2f%%", 100.0 * road / kFramePeriodUs);
+    } else {
+      std::printf(" %9s", "-");
+    }
     std::printf("\n");
   }
   std::printf("regions1022 / discs (ours):");

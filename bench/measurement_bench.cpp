@@ -30,13 +30,19 @@ void analyseFirstFrame(const Scene& scene) {
   analyseFrame();
 }
 
+// The labelling as the frame path runs it: from the motion bits the pixel pass leaves.
 void labelling(benchmark::State& bench, const Scene& scene) {
   analyseFirstFrame(scene);
-  for (auto _ : bench) labelBlobs();
+  MotionBits motion{};
+  const float* globs = analysisState().globsPlane[0][0].data();
+  for (int pixel = 0; pixel < kPixels; ++pixel) {
+    if (globs[pixel * kComponents] != 0.0f) motion[pixel / 32] |= 1u << (pixel % 32);
+  }
+  for (auto _ : bench) labelMotion(motion);
   bench.counters["blobCount"] = analysisState().blobCount;
 }
 
-[[maybe_unused]] const bool registered = registerPerScene("labelBlobs", &labelling);
+[[maybe_unused]] const bool registered = registerPerScene("labelMotion", &labelling);
 
 void colourBoundsWholeFrame(benchmark::State& bench) {
   analyseFirstFrame(sceneNamed("discs"));

@@ -1,16 +1,18 @@
-// Run-based connected-component labelling. Every row of the motion bits is cut into runs; runs
-// that touch a run of the row below (8-connected) are merged with union-find. The root of every
-// set is its earliest run, so numbering the roots in run order numbers the regions by their first
-// pixel, as a flood fill started from each unlabelled pixel in scan order would. Counts, boxes and
-// discards then take one pass over the runs, and the label map one write, whatever the number of
-// regions.
+// Run-based connected-component labelling in a fixed number of passes, whatever the number of
+// regions. Rows that touch a neighbouring row (8-connected) are cut into runs, and runs that touch
+// a run of the row below are merged with union-find. The root of every set is its earliest run,
+// so numbering the roots in run order numbers the regions by their first pixel, as a flood fill
+// started from each unlabelled pixel in scan order would. Rows that touch no other row hold only
+// regions of their own and are never stored: scattered specks cost a bit scan. One pass over the
+// rows then gives the labels, the label map and the records; only the pixels of discarded regions
+// are written again.
 #include "analysis/labelling.h"
 
 #include <algorithm>
 #include <array>
-#include <bit>
 #include <cstdint>
-#include <cstring>
+
+#include "analysis/row_runs.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -19,62 +21,48 @@
 namespace kinetiscan {
 namespace {
 
-constexpr int kWordsPerRow = kColumns / 32;
-static_assert(kWordsPerRow * 32 == kColumns, "rows are whole words of motion bits");
+using row_runs::forEachRun;
+using row_runs::isEmpty;
+using row_runs::kMaxRunsPerRow;
+using row_runs::kWordsPerRow;
+using row_runs::runsOf;
+using row_runs::touches;
 
-// Runs are separated by at least one still pixel.
-constexpr int kMaxRunsPerRow = (kColumns + 1) / 2;
 constexpr int kMaxRuns = kMaxRunsPerRow * kRows;
 
-struct Run {
-  std::int32_t row;
-  std::int32_t first;  // columns first .. last, inclusive
-  std::int32_t last;
-};
-
 // Working storage of one call, static so a frame allocates nothing and needs little stack.
-// Nothing in it survives from one call to the next.
+// Nothing in it survives from one call to the next. Runs are kept as bytes in separate arrays so
+// that the scans over them touch as few cache lines as possible.
 struct LabellingScratch {
-  std::array<Run, kMaxRuns> runs;
-  // Indexed by run number + 1. While merging: the union-find parent, never above the run
-  // itself. After numbering: the region label of the run.
-  std::array<std::int32_t, kMaxRuns + 1> link;
+  std::array<std::uint8_t, kMaxRuns> first;  // columns first .. last of run i, inclusive
+  std::array<std::uint8_t, kMaxRuns> last;
+  // Runs of a cut row r: rowBegin[r] .. rowEnd[r] - 1. A row that touches no moving pixel of
+  // the rows beside it is never cut: its runs are regions of their own, labelled from its bits.
+  std::array<std::int32_t, kRows> rowBegin;
+  std::array<std::int32_t, kRows> rowEnd;
+  std::array<bool, kRows> cut;
+  std::array<std::int32_t, kRows> runsOfRow;
+  std::array<std::int32_t, kRows> firstLabel;  // the label of the row's first run
+  const std::uint32_t* motion;                 // the bits of the call
+  // While merging: the union-find parent of run i, never above i. After numbering: its label.
+  std::array<std::int32_t, kMaxRuns> link;
   std::array<std::int32_t, kMaxBlobRecords> pixelCount;
   std::array<bool, kMaxBlobRecords> kept;  // by label: the region has at least mindensity pixels
-  MotionBits motion;                       // labelBlobs' copy of the globs plane
+  MotionBits globsBits;                    // labelBlobs' copy of the globs plane
 };
 
 constinit LabellingScratch scratch{};
 
-// One row's runs as bits: where each starts and where each ends (its last column).
-struct RowEdges {
-  std::array<std::uint32_t, kWordsPerRow> starts;
-  std::array<std::uint32_t, kWordsPerRow> ends;
-  bool touchesBelow;  // some pixel of the row has a moving 8-neighbour in the row below
-};
-
-RowEdges findEdges(const std::uint32_t* row, const std::uint32_t* below) {
-  RowEdges edges{};
-  // The bit just before a word's first column, or just after its last, from the next word.
-  const auto before = [](const std::uint32_t* bits, int word) {
-    return word > 0 ? bits[word - 1] >> 31 : 0u;
-  };
-  const auto after = [](const std::uint32_t* bits, int word) {
-    return word + 1 < kWordsPerRow ? bits[word + 1] << 31 : 0u;
-  };
-  std::uint32_t touching = 0;
-  for (int word = 0; word < kWordsPerRow; ++word) {
-    const std::uint32_t bits = row[word];
-    edges.starts[word] = bits & ~(bits << 1 | before(row, word));
-    edges.ends[word] = bits & ~(bits >> 1 | after(row, word));
-    if (below != nullptr) {
-      const std::uint32_t under = below[word];
-      touching |=
-          bits & (under | under << 1 | under >> 1 | before(below, word) | after(below, word));
-    }
-  }
-  edges.touchesBelow = touching != 0;
-  return edges;
+// Appends the runs of one row of bits from run `count` on, each its own set. Returns the new
+// count.
+int cutRow(const std::uint32_t* bits, int count) {
+  forEachRun(bits, [&](int first, int last) {
+    scratch.first[count] = static_cast<std::uint8_t>(first);
+    scratch.last[count] = static_cast<std::uint8_t>(last);
+    scratch.link[count] = count;
+    ++count;
+  });
+  return count;
 }
 
 std::int32_t findRoot(std::int32_t node) {
@@ -89,113 +77,217 @@ std::int32_t findRoot(std::int32_t node) {
   }
 }
 
-// Cuts the mask into runs and merges runs of neighbouring rows that touch, corners included.
-// Returns the number of runs.
-int collectRuns(const MotionBits& motion) {
-  int count = 0;
-  int belowBegin = 0;  // runs of the row below: belowBegin .. belowEnd - 1
-  int belowEnd = 0;
-  for (int row = 0; row < kRows; ++row) {
-    const RowEdges edges = findEdges(&motion[row * kWordsPerRow],
-                                     row > 0 ? &motion[(row - 1) * kWordsPerRow] : nullptr);
-    const int rowBegin = count;
-    int below = belowBegin;  // first run below that can still touch a run of this row
-    int sharedBelow = -1;    // the last run below the previous run touched, and its root
-    std::int32_t sharedRoot = 0;
-    // Every start is followed by its end, so the two words advance together.
-    int startWord = 0;
-    int endWord = 0;
-    std::uint32_t starts = edges.starts[0];
-    std::uint32_t ends = edges.ends[0];
-    for (;;) {
-      while (starts == 0 && ++startWord < kWordsPerRow) starts = edges.starts[startWord];
-      if (starts == 0) break;
-      while (ends == 0) ends = edges.ends[++endWord];
-      const int first = startWord * 32 + std::countr_zero(starts);
-      const int last = endWord * 32 + std::countr_zero(ends);
-      starts &= starts - 1;
-      ends &= ends - 1;
-
-      const std::int32_t node = count + 1;
-      scratch.runs[count] = {row, first, last};
-      scratch.link[node] = node;
-      ++count;
-      // A row that does not touch the one below (scattered specks) starts a region per run.
-      if (!edges.touchesBelow) continue;
-
-      // Merge with every touching run below. The smaller root wins, so a root is always the
-      // earliest run of its set; `root` tracks this run's root so it is never looked up.
-      std::int32_t root = node;
-      while (below < belowEnd && scratch.runs[below].last < first - 1) ++below;
-      int other = below;
-      for (; other < belowEnd && scratch.runs[other].first <= last + 1; ++other) {
-        // A run below that the previous run of this row touched last is in that run's set.
-        const std::int32_t otherRoot = other == sharedBelow ? sharedRoot : findRoot(other + 1);
-        if (otherRoot < root) {
-          scratch.link[root] = otherRoot;
-          root = otherRoot;
-        } else if (otherRoot > root) {
-          scratch.link[otherRoot] = root;
-        }
-      }
-      if (other > below) {
-        sharedBelow = other - 1;
-        sharedRoot = root;
+// Merges every run of one row with the runs below that it touches, corners included. Returns
+// the number of sets joined, each of which is one region fewer.
+int mergeWithBelow(int begin, int end, int belowBegin, int belowEnd) {
+  auto& link = scratch.link;
+  int joins = 0;
+  int below = belowBegin;  // first run below that can still touch a run of this row
+  int sharedBelow = -1;    // the last run below the previous run touched, and its root
+  std::int32_t sharedRoot = 0;
+  for (int run = begin; run < end; ++run) {
+    const int first = scratch.first[run];
+    const int last = scratch.last[run];
+    while (below < belowEnd && scratch.last[below] + 1 < first) ++below;
+    // The smaller root wins, so a root is always the earliest run of its set; `root` tracks
+    // this run's root so it is never looked up.
+    std::int32_t root = run;
+    int other = below;
+    for (; other < belowEnd && scratch.first[other] <= last + 1; ++other) {
+      // A run below that the previous run of this row touched last is in that run's set.
+      const std::int32_t otherRoot = other == sharedBelow ? sharedRoot : findRoot(other);
+      if (otherRoot < root) {
+        link[root] = otherRoot;
+        root = otherRoot;
+        ++joins;
+      } else if (otherRoot > root) {
+        link[otherRoot] = root;
+        ++joins;
       }
     }
-    belowBegin = rowBegin;
-    belowEnd = count;
+    if (other > below) {
+      sharedBelow = other - 1;
+      sharedRoot = root;
+    }
   }
-  return count;
+  return joins;
 }
 
-// Replaces every run's link by its region label. Returns the number of regions.
-std::int32_t numberRegions(int runCount) {
-  auto& link = scratch.link;
-  std::int32_t regions = 0;
-  // A parent precedes its child, so its label is known by the time the child is reached.
-  for (std::int32_t node = 1; node <= runCount; ++node) {
-    link[node] = link[node] == node ? ++regions : link[link[node]];
+// Cuts the rows that touch a neighbouring row into runs and merges the runs of neighbouring
+// rows. A row is cut only once the row above or the row itself is found to touch, so specks
+// scattered on rows of their own are never stored. Returns the number of regions.
+std::int32_t collectRuns(const MotionBits& motion) {
+  scratch.motion = motion.data();
+  int count = 0;
+  int joins = 0;
+  int uncutRuns = 0;
+  for (int row = 0; row < kRows; ++row) {
+    const std::uint32_t* bits = &motion[row * kWordsPerRow];
+    const std::uint32_t* below = row > 0 ? &motion[(row - 1) * kWordsPerRow] : nullptr;
+    scratch.cut[row] = false;
+    if (below == nullptr || !touches(bits, below)) {
+      scratch.rowBegin[row] = scratch.rowEnd[row] = count;
+      scratch.runsOfRow[row] = isEmpty(bits) ? 0 : runsOf(bits);
+      uncutRuns += scratch.runsOfRow[row];
+      continue;
+    }
+    // The row below is settled but for this: its runs go before this row's, in scan order.
+    if (!scratch.cut[row - 1]) {
+      scratch.rowBegin[row - 1] = count;
+      count = cutRow(below, count);
+      scratch.rowEnd[row - 1] = count;
+      scratch.cut[row - 1] = true;
+      scratch.runsOfRow[row - 1] = count - scratch.rowBegin[row - 1];
+      uncutRuns -= count - scratch.rowBegin[row - 1];
+    }
+    scratch.rowBegin[row] = count;
+    count = cutRow(bits, count);
+    scratch.rowEnd[row] = count;
+    scratch.runsOfRow[row] = count - scratch.rowBegin[row];
+    scratch.cut[row] = true;
+    joins += mergeWithBelow(scratch.rowBegin[row], count, scratch.rowBegin[row - 1],
+                            scratch.rowEnd[row - 1]);
   }
-  return regions;
+  return count + uncutRuns - joins;
 }
 
-// Boxes and counts of every region, then the discards. Returns whether any region was discarded.
-bool buildRecords(AnalysisState& state, int runCount, std::int32_t regions) {
-  for (std::int32_t label = 1; label <= regions; ++label) {
-    state.blobBoxes[label] = {-1, -1, kRows + 1, kColumns + 1};
-    scratch.pixelCount[label] = 0;
+#if defined(__SSE2__)
+using Fill = __m128i;
+
+// All zero, but opaque to the compiler: a constant zero store loop would be turned into a
+// string instruction whose start-up costs more than a 640-byte row.
+[[gnu::always_inline]] inline Fill zeroFill() {
+  __m128i zero = _mm_setzero_si128();
+  asm("" : "+x"(zero));
+  return zero;
+}
+
+[[gnu::always_inline]] inline Fill labelFill(std::int32_t label) { return _mm_set1_epi32(label); }
+
+// Short pieces (specks, gaps between them) take scalar stores; long ones four entries at a
+// time, the last four overlapping the ones before.
+[[gnu::always_inline]] inline void fill(std::int32_t* entry, int count, Fill value) {
+  if (count >= 4) {
+    for (int i = 0; i < count - 4; i += 4) {
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(entry + i), value);
+    }
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(entry + count - 4), value);
+    return;
   }
-  // Neighbouring runs mostly belong to one region. Gathering them in locals before touching the
-  // record keeps a large region from chaining every update through memory.
-  std::int32_t current = 0;
-  BlobBox box{};
-  std::int32_t pixels = 0;
-  const auto flush = [&] {
-    if (current == 0) return;
-    BlobBox& record = state.blobBoxes[current];
-    record.maxRow = std::max(record.maxRow, box.maxRow);
-    record.maxCol = std::max(record.maxCol, box.maxCol);
-    record.minRow = std::min(record.minRow, box.minRow);
-    record.minCol = std::min(record.minCol, box.minCol);
-    scratch.pixelCount[current] += pixels;
-  };
-  for (int i = 0; i < runCount; ++i) {
-    const Run& run = scratch.runs[i];
-    if (scratch.link[i + 1] != current) {
+  const std::int32_t scalar = _mm_cvtsi128_si32(value);
+  for (int i = 0; i < count; ++i) entry[i] = scalar;
+}
+#else
+using Fill = std::int32_t;
+inline Fill zeroFill() { return 0; }
+inline Fill labelFill(std::int32_t label) { return label; }
+inline void fill(std::int32_t* entry, int count, Fill value) {
+  std::fill(entry, entry + count, value);
+}
+#endif
+
+// Rows with up to this many runs write their gaps; busier rows are cleared first and then take
+// their runs, which avoids a short store per gap.
+constexpr int kGapWrittenRuns = 4;
+
+// Gathers the box and pixel count of consecutive runs of one region in locals before touching
+// its record, so that a large region does not chain every update through memory.
+class RecordBuilder {
+ public:
+  explicit RecordBuilder(AnalysisState& state) : state_(state) {}
+  ~RecordBuilder() { flush(); }
+
+  // `fresh`: the run is the first of its region.
+  void add(std::int32_t label, bool fresh, std::int32_t row, std::int32_t first,
+           std::int32_t last) {
+    if (label != current_) {
       flush();
-      current = scratch.link[i + 1];
-      box = {run.row, run.last, run.row, run.first};
-      pixels = 0;
+      current_ = label;
+      fresh_ = fresh;
+      box_ = {row, last, row, first};
+      pixels_ = 0;
     }
     // Runs come in row order, so the row only grows.
-    box.maxRow = run.row;
-    box.maxCol = std::max(box.maxCol, run.last);
-    box.minCol = std::min(box.minCol, run.first);
-    pixels += run.last - run.first + 1;
+    box_.maxRow = row;
+    box_.maxCol = std::max(box_.maxCol, last);
+    box_.minCol = std::min(box_.minCol, first);
+    pixels_ += last - first + 1;
   }
-  flush();
 
+ private:
+  void flush() {
+    if (current_ == 0) return;
+    BlobBox& record = state_.blobBoxes[current_];
+    if (fresh_) {
+      record = box_;
+      scratch.pixelCount[current_] = pixels_;
+      return;
+    }
+    record.maxRow = box_.maxRow;
+    record.maxCol = std::max(record.maxCol, box_.maxCol);
+    record.minCol = std::min(record.minCol, box_.minCol);
+    scratch.pixelCount[current_] += pixels_;
+  }
+
+  AnalysisState& state_;
+  std::int32_t current_ = 0;
+  bool fresh_ = false;
+  BlobBox box_{};
+  std::int32_t pixels_ = 0;
+};
+
+// One pass over the runs in scan order: numbers the regions (a root is the first run of its
+// region, and a parent precedes its child, so the parent's label is already known), writes the
+// label map a row at a time while the row sits in the nearest cache, and, when the frame has
+// records, gathers every region's box and pixel count.
+template <bool kRecords>
+void labelRuns(AnalysisState& state) {
+  auto& link = scratch.link;
+  RecordBuilder records(state);
+  std::int32_t regions = 0;
+  for (int row = 0; row < kRows; ++row) {
+    std::int32_t* entries = &state.labelMap[row * kColumns];
+    scratch.firstLabel[row] = regions + 1;
+    const int runs = scratch.runsOfRow[row];
+    if (runs == 0) {
+      fill(entries, kColumns, zeroFill());
+      continue;
+    }
+    const std::uint32_t* bits = scratch.motion + row * kWordsPerRow;
+    const bool gaps = runs <= kGapWrittenRuns;
+    if (!gaps) fill(entries, kColumns, zeroFill());
+    int written = 0;  // entries before this column hold their final value
+    const auto write = [&](std::int32_t first, std::int32_t last, std::int32_t label) {
+      if (gaps) fill(entries + written, first - written, zeroFill());
+      fill(entries + first, last - first + 1, labelFill(label));
+      written = last + 1;
+    };
+    if (scratch.cut[row]) {
+      for (int run = scratch.rowBegin[row]; run < scratch.rowEnd[row]; ++run) {
+        const std::int32_t parent = link[run];
+        const bool root = parent == run;
+        regions += root;
+        const std::int32_t label = root ? regions : link[parent];
+        link[run] = label;
+        const std::int32_t first = scratch.first[run];
+        const std::int32_t last = scratch.last[run];
+        write(first, last, label);
+        if constexpr (kRecords) records.add(label, root, row, first, last);
+      }
+    } else {
+      forEachRun(bits, [&](std::int32_t first, std::int32_t last) {
+        ++regions;
+        write(first, last, regions);
+        if constexpr (kRecords) records.add(regions, true, row, first, last);
+      });
+    }
+    if (gaps) fill(entries + written, kColumns - written, zeroFill());
+  }
+}
+
+// Marks the regions below mindensity and takes their runs back out of the label map; only their
+// pixels are written a second time.
+void discardSmallRegions(AnalysisState& state, std::int32_t regions) {
   const std::int32_t mindensity = state.parameters.mindensity;
   bool anyDiscarded = false;
   for (std::int32_t label = 1; label <= regions; ++label) {
@@ -206,27 +298,22 @@ bool buildRecords(AnalysisState& state, int runCount, std::int32_t regions) {
       anyDiscarded = true;
     }
   }
-  return anyDiscarded;
-}
-
-// Long runs (a region filling the frame) are written four labels at a time.
-void fillLabels(std::int32_t* entry, int count, std::int32_t label) {
-#if defined(__SSE2__)
-  const __m128i four = _mm_set1_epi32(label);
-  for (; count >= 4; count -= 4, entry += 4) {
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(entry), four);
-  }
-#endif
-  for (; count > 0; --count) *entry++ = label;
-}
-
-void writeLabels(AnalysisState& state, int runCount, bool anyDiscarded) {
-  std::memset(state.labelMap.data(), 0, sizeof state.labelMap);
-  for (int i = 0; i < runCount; ++i) {
-    const Run& run = scratch.runs[i];
-    const std::int32_t label = scratch.link[i + 1];
-    if (anyDiscarded && !scratch.kept[label]) continue;
-    fillLabels(&state.labelMap[run.row * kColumns + run.first], run.last - run.first + 1, label);
+  if (!anyDiscarded) return;
+  for (int row = 0; row < kRows; ++row) {
+    if (scratch.runsOfRow[row] == 0) continue;
+    std::int32_t* entries = &state.labelMap[row * kColumns];
+    if (scratch.cut[row]) {
+      for (int run = scratch.rowBegin[row]; run < scratch.rowEnd[row]; ++run) {
+        if (scratch.kept[scratch.link[run]]) continue;
+        fill(entries + scratch.first[run], scratch.last[run] - scratch.first[run] + 1, zeroFill());
+      }
+      continue;
+    }
+    std::int32_t label = scratch.firstLabel[row];
+    forEachRun(scratch.motion + row * kWordsPerRow, [&](std::int32_t first, std::int32_t last) {
+      if (!scratch.kept[label]) fill(entries + first, last - first + 1, zeroFill());
+      ++label;
+    });
   }
 }
 
@@ -234,14 +321,16 @@ void writeLabels(AnalysisState& state, int runCount, bool anyDiscarded) {
 
 void labelMotion(const MotionBits& motion) {
   AnalysisState& state = analysisState();
-  const int runCount = collectRuns(motion);
-  const std::int32_t regions = numberRegions(runCount);
+  const std::int32_t regions = collectRuns(motion);
   state.blobCount = regions + 1;
   // Records exist for labels below kMaxBlobRecords - 1 only; with more regions the frame has
   // none and its labels all stay in the map.
-  const bool anyDiscarded =
-      state.blobCount < kMaxBlobRecords && buildRecords(state, runCount, regions);
-  writeLabels(state, runCount, anyDiscarded);
+  if (state.blobCount < kMaxBlobRecords) {
+    labelRuns<true>(state);
+    discardSmallRegions(state, regions);
+  } else {
+    labelRuns<false>(state);
+  }
 }
 
 void labelBlobs() {
@@ -251,9 +340,9 @@ void labelBlobs() {
     for (int bit = 0; bit < 32; ++bit) {
       bits |= static_cast<std::uint32_t>(globs[(word * 32 + bit) * kComponents] != 0.0f) << bit;
     }
-    scratch.motion[word] = bits;
+    scratch.globsBits[word] = bits;
   }
-  labelMotion(scratch.motion);
+  labelMotion(scratch.globsBits);
 }
 
 }  // namespace kinetiscan

@@ -176,5 +176,78 @@ TEST_F(LabellingTest, MatchesThePlainReferenceOnRandomMasks) {
   }
 }
 
+// Masks aimed at the fast paths: specks beside longer runs in one word, runs across the word
+// boundaries of a row, rows just below and above the number of runs whose gaps are written, and
+// a stale label map from a busier frame before each call.
+TEST_F(LabellingTest, MatchesThePlainReferenceOnAdversarialMasks) {
+  std::mt19937 random(77);
+  const std::int32_t mindensities[] = {1, 2, 5, 100, 0};
+  for (int round = 0; round < 40; ++round) {
+    resetAnalysisStateForTest();
+    for (int row = 0; row < kRows; ++row) {
+      switch ((row + round) % 6) {
+        case 0:  // specks only, at random even columns
+          for (int column = 0; column < kColumns; column += 2)
+            if (random() % 3 == 0) setMask(row, column);
+          break;
+        case 1:  // runs that start or end on either side of every word boundary
+          for (int boundary = 32; boundary < kColumns; boundary += 32) {
+            const int from = boundary - 1 - static_cast<int>(random() % 3);
+            const int to = boundary + static_cast<int>(random() % 3);
+            for (int column = from; column <= to; ++column) setMask(row, column);
+          }
+          break;
+        case 2:  // a number of runs around the gap-writing limit
+          for (int run = 0; run < 3 + round % 4; ++run) {
+            const int column = static_cast<int>(random() % (kColumns - 4));
+            for (int i = 0; i < 1 + run % 3; ++i) setMask(row, column + i);
+          }
+          break;
+        case 3:  // specks and runs mixed in one word
+          for (int column = 0; column < kColumns; ++column)
+            if (random() % 4 != 0 && column % 5 != 0) setMask(row, column);
+          break;
+        case 4:  // diagonal pieces that join only through corners
+          for (int column = row % 2; column < kColumns; column += 2) setMask(row, column);
+          break;
+        default:  // an empty row or a full one
+          if (round % 2 == 0)
+            for (int column = 0; column < kColumns; ++column) setMask(row, column);
+      }
+    }
+    const std::int32_t mindensity = mindensities[round % 5];
+    state().parameters.mindensity = mindensity;
+    state().labelMap.fill(-7);
+    const Labelling expected = referenceLabelling(state().globsPlane, mindensity);
+    labelBlobs();
+    ASSERT_EQ(state().blobCount, expected.count) << round;
+    ASSERT_TRUE(state().labelMap == expected.labels) << round;
+    for (std::size_t i = 0; i < expected.boxes.size(); ++i) {
+      const BlobBox& box = record(static_cast<int>(i) + 1);
+      const BlobBox& want = expected.boxes[i];
+      ASSERT_TRUE(box.maxRow == want.maxRow && box.maxCol == want.maxCol &&
+                  box.minRow == want.minRow && box.minCol == want.minCol)
+          << "round " << round << " label " << i + 1;
+    }
+  }
+}
+
+// A sparse frame after the most crowded one: nothing of the earlier frame's runs may leak in.
+TEST_F(LabellingTest, SparseFrameAfterACrowdedOneIsLabelledAfresh) {
+  state().parameters.mindensity = 1;
+  dotRegions(4800);
+  labelBlobs();
+  resetAnalysisStateForTest();
+  state().parameters.mindensity = 1;
+  setMask(3, 40);
+  setMask(4, 41);
+  labelBlobs();
+  EXPECT_EQ(state().blobCount, 2);
+  expectBox(record(1), 4, 41, 3, 40);
+  int labelled = 0;
+  for (std::int32_t label : state().labelMap) labelled += label != 0;
+  EXPECT_EQ(labelled, 2);
+}
+
 }  // namespace
 }  // namespace kinetiscan::testing
