@@ -38,7 +38,7 @@ struct DriverBehaviour {
   // The format is refused until the source dialog has been shown this many times; negative:
   // refused for ever.
   int formatRefusals = 0;
-  std::uint32_t refusedMessage = 0;  // a callback or preview message answered with 0
+  std::uint32_t refusedMessage = 0;        // a callback or preview message answered with 0
   std::uint32_t frameBytes = kFrameBytes;  // bytes used per frame once 160x120 RGB-24 is set
   std::uint32_t ownFormatBytes = 38400;    // bytes used per frame in the driver's own format
 };

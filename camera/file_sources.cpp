@@ -60,7 +60,8 @@ Frame frameFromImage(const std::uint8_t* pixels, int width, int height, int chan
       unsigned sum[3] = {0, 0, 0};
       for (int y = top; y < bottom; ++y) {
         for (int x = left; x < right; ++x) {
-          const std::uint8_t* source = pixels + (static_cast<std::size_t>(y) * width + x) * channels;
+          const std::uint8_t* source =
+              pixels + (static_cast<std::size_t>(y) * width + x) * channels;
           for (int k = 0; k < 3; ++k) sum[k] += source[channels >= 3 ? k : 0];
         }
       }
@@ -81,7 +82,8 @@ std::unique_ptr<FrameSource> openImageFiles(const std::vector<std::string>& file
     int width = 0, height = 0, channels = 0;
     stbi_uc* pixels = stbi_load(file.c_str(), &width, &height, &channels, 3);
     if (pixels == nullptr) {
-      if (error != nullptr) *error = file + ": not a readable image (" + stbi_failure_reason() + ")";
+      if (error != nullptr)
+        *error = file + ": not a readable image (" + stbi_failure_reason() + ")";
       return nullptr;
     }
     frames.push_back(frameFromImage(pixels, width, height, 3));
@@ -99,7 +101,8 @@ std::unique_ptr<FrameSource> openImageFolder(const std::string& folder, bool loo
   std::error_code failure;
   std::vector<std::string> files;
   for (const auto& entry : std::filesystem::directory_iterator(folder, failure)) {
-    if (entry.is_regular_file() && isImageFile(entry.path())) files.push_back(entry.path().string());
+    if (entry.is_regular_file() && isImageFile(entry.path()))
+      files.push_back(entry.path().string());
   }
   if (failure) {
     if (error != nullptr) *error = folder + ": " + failure.message();

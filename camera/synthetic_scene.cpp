@@ -59,7 +59,8 @@ bool SyntheticScene::next(Frame& frame) {
   for (int row = 0; row < kHeight; ++row) {
     for (int column = 0; column < kWidth; ++column) {
       std::uint8_t* pixel = &frame[(row * kWidth + column) * 3];
-      for (int channel = 0; channel < 3; ++channel) pixel[channel] = background(row, column, channel);
+      for (int channel = 0; channel < 3; ++channel)
+        pixel[channel] = background(row, column, channel);
       for (const Disc& disc : truth_.discs) {
         const double dr = row - disc.row;
         const double dc = column - disc.column;
@@ -85,7 +86,8 @@ bool SyntheticScene::next(Frame& frame) {
     Disc& disc = mover.disc;
     disc.row += mover.rowStep;
     disc.column += mover.columnStep;
-    if (disc.row < disc.radius || disc.row > kHeight - 1 - disc.radius) mover.rowStep = -mover.rowStep;
+    if (disc.row < disc.radius || disc.row > kHeight - 1 - disc.radius)
+      mover.rowStep = -mover.rowStep;
     if (disc.column < disc.radius || disc.column > kWidth - 1 - disc.radius) {
       mover.columnStep = -mover.columnStep;
     }

@@ -98,9 +98,8 @@ void negotiateFormat() {
     format.bmiHeader.biPlanes = 1;
     format.bmiHeader.biBitCount = 24;
     format.bmiHeader.biCompression = BI_RGB;
-    if (captureWindowAlive() &&
-        sendToCapture(WM_CAP_SET_VIDEOFORMAT, sizeof format, reinterpret_cast<LPARAM>(&format)) !=
-            0) {
+    if (captureWindowAlive() && sendToCapture(WM_CAP_SET_VIDEOFORMAT, sizeof format,
+                                              reinterpret_cast<LPARAM>(&format)) != 0) {
       return;
     }
     if (MessageBoxA(session.parentWindow, kFormatText, "Kinetiscan", MB_OKCANCEL | MB_ICONHAND) !=

@@ -67,8 +67,7 @@ TEST_F(CaptureSessionTest, OpensOnceAndClosesOnce) {
   EXPECT_EQ(log[5].wParam, 50u) << "preview every 50 ms";
   EXPECT_EQ(log[6].wParam, 1u);
   EXPECT_EQ(log[4].lParam, reinterpret_cast<std::intptr_t>(reinterpret_cast<void*>(onFrame)));
-  EXPECT_EQ(log[3].lParam,
-            reinterpret_cast<std::intptr_t>(reinterpret_cast<void*>(onVideoStream)));
+  EXPECT_EQ(log[3].lParam, reinterpret_cast<std::intptr_t>(reinterpret_cast<void*>(onVideoStream)));
   // The format record, byte for byte: 40-byte header, 160 x 120, 1 plane, 24 bits, BI_RGB.
   std::uint8_t expected[44] = {40, 0, 0, 0, 160, 0, 0, 0, 120, 0, 0, 0, 1, 0, 24, 0};
   ASSERT_EQ(log[2].format.size(), 44u);
@@ -152,8 +151,8 @@ TEST_F(CaptureSessionTest, RefusedFormatAcceptedShowsTheSourceDialogAndRetries) 
   openCaptureSession();
   EXPECT_EQ(control::messageBoxes().size(), 2u);
   EXPECT_EQ(control::captureRecord().dialogsShown, 2);
-  EXPECT_EQ(messages(),
-            (Messages{0x40B, 0x40A, 0x42D, 0x42A, 0x42D, 0x42A, 0x42D, 0x406, 0x405, 0x434, 0x432}));
+  EXPECT_EQ(messages(), (Messages{0x40B, 0x40A, 0x42D, 0x42A, 0x42D, 0x42A, 0x42D, 0x406, 0x405,
+                                  0x434, 0x432}));
   EXPECT_EQ(control::pumpFrames(1), 1);
   EXPECT_EQ(captureSession().frameBuffer.used, 57600u);
 }

@@ -78,8 +78,7 @@ void deliverFrame(HWND window, std::shared_ptr<CaptureDevice> device) {
   reinterpret_cast<CAPVIDEOCALLBACK>(device->frameCallback())(window, &header);
 }
 
-LRESULT CALLBACK captureWindowProcedure(HWND window, UINT message, WPARAM wParam,
-                                        LPARAM lParam) {
+LRESULT CALLBACK captureWindowProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   auto found = rig().devices.find(window);
   if (found == rig().devices.end()) return DefWindowProcA(window, message, wParam, lParam);
   std::shared_ptr<CaptureDevice> device = found->second;
@@ -118,9 +117,9 @@ extern "C" HWND WINAPI capCreateCaptureWindowA(LPCSTR windowName, DWORD style, i
   attributes.hInstance = moduleInstance;
   attributes.lpszClassName = kCaptureClass;
   RegisterClassA(&attributes);
-  HWND window = CreateWindowExA(0, kCaptureClass, windowName, style, x, y, width, height, parent,
-                                reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), moduleInstance,
-                                nullptr);
+  HWND window =
+      CreateWindowExA(0, kCaptureClass, windowName, style, x, y, width, height, parent,
+                      reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), moduleInstance, nullptr);
   if (window == nullptr) return nullptr;
   auto device = std::make_shared<CaptureDevice>(rig().behaviour, rig().source, rig().record);
   device->showSourceDialog = runSourceDialog;

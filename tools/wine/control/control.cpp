@@ -139,8 +139,8 @@ LRESULT CALLBACK watchWindows(int code, WPARAM wParam, LPARAM lParam) {
       GetDlgItemTextA(box, kStaticTextId, text, sizeof text);
       std::string caption = textOf(box);
       // Wine shows line breaks in the static text as they were given.
-      state.records.push_back(MessageBoxRecord{GetWindow(box, GW_OWNER), text, caption,
-                                               styleOf(box), answer});
+      state.records.push_back(
+          MessageBoxRecord{GetWindow(box, GW_OWNER), text, caption, styleOf(box), answer});
       state.pending = box;
       state.pendingAnswer = answer;
       state.framesAtOpen = framesDelivered();
