@@ -191,7 +191,8 @@ extern "C" HBITMAP CreateCompatibleBitmap(HDC handle, int width, int height) {
   if (static_cast<long long>(width) * height > (1LL << 28)) return nullptr;
   auto* bitmap = new (std::nothrow) Bitmap(width, height, depth);
   if (bitmap == nullptr) return nullptr;
-  bitmap->pixels.resize(static_cast<std::size_t>(width) * height, 0);
+  // Value-initialised, so cleared with one memset rather than a fill loop.
+  bitmap->pixels.resize(static_cast<std::size_t>(width) * height);
   addObject(bitmap);
   return reinterpret_cast<HBITMAP>(bitmap);
 }

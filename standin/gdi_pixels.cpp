@@ -48,6 +48,38 @@ std::uint32_t nearestMono(std::uint32_t word) {
   return white < black ? 1u : 0u;
 }
 
+// Calls fn(left, top, right, bottom) for each part of the device rectangle that writes reach: the
+// rectangle cut to the surface and, on a clipped DC, to each clip box. Working on whole boxes
+// instead of asking writable() per pixel keeps block transfers at memcpy speed. Clip boxes may
+// touch but a pixel written twice gets the same word, so overlap would not matter either.
+template <class Fn>
+void forEachWritableBox(const Dc& dc, long long left, long long top, long long right,
+                        long long bottom, Fn&& fn) {
+  if (dc.bitmap == nullptr) return;
+  const Box area = surfaceBox(dc);
+  left = std::max<long long>(left, area.left);
+  top = std::max<long long>(top, area.top);
+  right = std::min<long long>(right, area.right);
+  bottom = std::min<long long>(bottom, area.bottom);
+  if (left >= right || top >= bottom) return;
+  if (!dc.clipped) {
+    fn(left, top, right, bottom);
+    return;
+  }
+  for (const Box& box : dc.clip) {
+    const long long l = std::max<long long>(left, box.left);
+    const long long t = std::max<long long>(top, box.top);
+    const long long r = std::min<long long>(right, box.right);
+    const long long b = std::min<long long>(bottom, box.bottom);
+    if (l < r && t < b) fn(l, t, r, b);
+  }
+}
+
+std::uint32_t* rowAt(Bitmap& bitmap, long long x, long long y) {
+  return bitmap.pixels.data() + static_cast<std::size_t>(y) * bitmap.width +
+         static_cast<std::size_t>(x);
+}
+
 }  // namespace
 
 extern "C" int GetDIBits(HDC, HBITMAP handle, UINT start, UINT lines, LPVOID bits,
@@ -71,13 +103,20 @@ extern "C" int GetDIBits(HDC, HBITMAP handle, UINT start, UINT lines, LPVOID bit
   }
   if (bits == nullptr) return dib.last - dib.first;
   auto* out = static_cast<unsigned char*>(bits);
+  // DIB columns beyond the bitmap are left as the caller had them.
+  const int columns = std::min(dib.width, bitmap->width);
   for (int row = dib.first; row < dib.last; ++row) {
     const int y = bitmapRow(dib, row);
     if (y < 0 || y >= bitmap->height) continue;
-    for (int x = 0; x < std::min(dib.width, bitmap->width); ++x) {
-      std::uint32_t word = bitmap->pixels[static_cast<std::size_t>(y) * bitmap->width + x];
-      if (bitmap->bitsPerPixel == 1) word = word != 0 ? 0x00FFFFFFu : 0;
-      std::memcpy(out + (static_cast<std::size_t>(row - dib.first) * dib.width + x) * 4, &word, 4);
+    const std::uint32_t* from = rowAt(*bitmap, 0, y);
+    unsigned char* to = out + static_cast<std::size_t>(row - dib.first) * dib.width * 4;
+    if (bitmap->bitsPerPixel == 32) {
+      std::memcpy(to, from, static_cast<std::size_t>(columns) * 4);
+      continue;
+    }
+    for (int x = 0; x < columns; ++x) {
+      const std::uint32_t word = from[x] != 0 ? 0x00FFFFFFu : 0;
+      std::memcpy(to + static_cast<std::size_t>(x) * 4, &word, 4);
     }
   }
   return dib.last - dib.first;
@@ -92,14 +131,20 @@ extern "C" int SetDIBits(HDC, HBITMAP handle, UINT start, UINT lines, const void
     return 0;
   }
   const auto* in = static_cast<const unsigned char*>(bits);
+  const int columns = std::min(dib.width, bitmap->width);
   for (int row = dib.first; row < dib.last; ++row) {
     const int y = bitmapRow(dib, row);
     if (y < 0 || y >= bitmap->height) continue;
-    for (int x = 0; x < std::min(dib.width, bitmap->width); ++x) {
+    const unsigned char* from = in + static_cast<std::size_t>(row - dib.first) * dib.width * 4;
+    std::uint32_t* to = rowAt(*bitmap, 0, y);
+    if (bitmap->bitsPerPixel == 32) {
+      std::memcpy(to, from, static_cast<std::size_t>(columns) * 4);
+      continue;
+    }
+    for (int x = 0; x < columns; ++x) {
       std::uint32_t word;
-      std::memcpy(&word, in + (static_cast<std::size_t>(row - dib.first) * dib.width + x) * 4, 4);
-      bitmap->pixels[static_cast<std::size_t>(y) * bitmap->width + x] =
-          bitmap->bitsPerPixel == 1 ? nearestMono(word) : word;
+      std::memcpy(&word, from + static_cast<std::size_t>(x) * 4, 4);
+      to[x] = nearestMono(word);
     }
   }
   return dib.last - dib.first;
@@ -113,42 +158,62 @@ extern "C" BOOL BitBlt(HDC targetHandle, int x, int y, int width, int height, HD
   Dc* source = findDc(sourceHandle);
   if (rop != SRCCOPY || source == nullptr) return FALSE;
   if (target->bitmap == nullptr || source->bitmap == nullptr) return TRUE;
-  const Box area = surfaceBox(*target);
-  const long long fromX = std::max<long long>(0, static_cast<long long>(area.left) - x);
-  const long long toX = std::min<long long>(width, static_cast<long long>(area.right) - x);
-  const long long fromY = std::max<long long>(0, static_cast<long long>(area.top) - y);
-  const long long toY = std::min<long long>(height, static_cast<long long>(area.bottom) - y);
-  if (fromX >= toX || fromY >= toY) return TRUE;
   const Bitmap& from = *source->bitmap;
   Bitmap& to = *target->bitmap;
-  // Read everything first: source and target may be the same bitmap.
-  const std::size_t columns = static_cast<std::size_t>(toX - fromX);
-  std::vector<long long> read(columns * static_cast<std::size_t>(toY - fromY), -1);
-  for (long long j = fromY; j < toY; ++j) {
-    const long long sy = static_cast<long long>(sourceY) + j;
-    if (sy < 0 || sy >= from.height) continue;
-    for (long long i = fromX; i < toX; ++i) {
-      const long long sx = static_cast<long long>(sourceX) + i;
-      if (sx < 0 || sx >= from.width) continue;
-      read[static_cast<std::size_t>(j - fromY) * columns + static_cast<std::size_t>(i - fromX)] =
-          from.pixels[static_cast<std::size_t>(sy) * from.width + static_cast<std::size_t>(sx)];
+  // Target pixel (tx, ty) takes source pixel (tx + dx, ty + dy). Target pixels whose source lies
+  // outside the source bitmap keep their value, so the rectangle is cut to the source first.
+  const long long dx = static_cast<long long>(sourceX) - x;
+  const long long dy = static_cast<long long>(sourceY) - y;
+  const Box area = surfaceBox(*target);
+  const long long left = std::max<long long>({x, -dx, area.left});
+  const long long top = std::max<long long>({y, -dy, area.top});
+  const long long right =
+      std::min<long long>({static_cast<long long>(x) + width, from.width - dx, area.right});
+  const long long bottom =
+      std::min<long long>({static_cast<long long>(y) + height, from.height - dy, area.bottom});
+  if (left >= right || top >= bottom) return TRUE;
+  // Source and target may be the same bitmap: then the source rectangle is read whole before any
+  // write, as if the copy went through a buffer.
+  const std::uint32_t* origin = from.pixels.data();
+  std::size_t stride = static_cast<std::size_t>(from.width);
+  long long originX = dx, originY = dy;
+  std::vector<std::uint32_t> snapshot;
+  if (&from == &to) {
+    const auto columns = static_cast<std::size_t>(right - left);
+    snapshot.resize(columns * static_cast<std::size_t>(bottom - top));
+    for (long long row = top; row < bottom; ++row) {
+      std::memcpy(snapshot.data() + static_cast<std::size_t>(row - top) * columns,
+                  origin + static_cast<std::size_t>(row + dy) * stride +
+                      static_cast<std::size_t>(left + dx),
+                  columns * 4);
     }
+    origin = snapshot.data();
+    stride = columns;
+    originX = -left;
+    originY = -top;
   }
-  for (long long j = fromY; j < toY; ++j) {
-    for (long long i = fromX; i < toX; ++i) {
-      const long long value =
-          read[static_cast<std::size_t>(j - fromY) * columns + static_cast<std::size_t>(i - fromX)];
-      if (value < 0 || !writable(*target, x + i, y + j)) continue;
-      auto word = static_cast<std::uint32_t>(value);
-      if (from.bitsPerPixel == 1 && to.bitsPerPixel == 32) {
-        word = pixelOf(word != 0 ? target->backgroundColour : target->textColour);
-      } else if (from.bitsPerPixel == 32 && to.bitsPerPixel == 1) {
-        word = (word & 0x00FFFFFFu) == pixelOf(source->backgroundColour) ? 1u : 0u;
-      }
-      to.pixels[static_cast<std::size_t>(y + j) * to.width + static_cast<std::size_t>(x + i)] =
-          word;
-    }
-  }
+  const std::uint32_t text = pixelOf(target->textColour);
+  const std::uint32_t background = pixelOf(target->backgroundColour);
+  const std::uint32_t sourceBackground = pixelOf(source->backgroundColour);
+  const int fromDepth = from.bitsPerPixel, toDepth = to.bitsPerPixel;
+  forEachWritableBox(
+      *target, left, top, right, bottom, [&](long long l, long long t, long long r, long long b) {
+        const auto count = static_cast<std::size_t>(r - l);
+        for (long long row = t; row < b; ++row) {
+          const std::uint32_t* in = origin + static_cast<std::size_t>(row + originY) * stride +
+                                    static_cast<std::size_t>(l + originX);
+          std::uint32_t* out = rowAt(to, l, row);
+          if (fromDepth == toDepth) {
+            std::memcpy(out, in, count * 4);
+          } else if (fromDepth == 1) {
+            for (std::size_t i = 0; i < count; ++i) out[i] = in[i] != 0 ? background : text;
+          } else {
+            for (std::size_t i = 0; i < count; ++i) {
+              out[i] = (in[i] & 0x00FFFFFFu) == sourceBackground ? 1u : 0u;
+            }
+          }
+        }
+      });
   return TRUE;
 }
 
@@ -159,19 +224,14 @@ extern "C" BOOL PatBlt(HDC handle, int x, int y, int width, int height, DWORD ro
   long long left = x, top = y, right = left + width, bottom = top + height;
   if (right < left) std::swap(left, right);
   if (bottom < top) std::swap(top, bottom);
-  const Box area = surfaceBox(*dc);
   const std::uint32_t word =
       rop == BLACKNESS ? 0u : (dc->bitmap->bitsPerPixel == 1 ? 1u : 0xFFFFFFFFu);
-  for (long long py = std::max<long long>(top, area.top);
-       py < std::min<long long>(bottom, area.bottom); ++py) {
-    for (long long px = std::max<long long>(left, area.left);
-         px < std::min<long long>(right, area.right); ++px) {
-      if (writable(*dc, px, py)) {
-        dc->bitmap->pixels[static_cast<std::size_t>(py) * dc->bitmap->width +
-                           static_cast<std::size_t>(px)] = word;
-      }
-    }
-  }
+  forEachWritableBox(
+      *dc, left, top, right, bottom, [&](long long l, long long t, long long r, long long b) {
+        for (long long row = t; row < b; ++row) {
+          std::fill_n(rowAt(*dc->bitmap, l, row), static_cast<std::size_t>(r - l), word);
+        }
+      });
   return TRUE;
 }
 

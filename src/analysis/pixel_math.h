@@ -4,6 +4,7 @@
 
 #include <bit>
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
 
 namespace kinetiscan {
@@ -26,6 +27,36 @@ inline std::uint8_t componentToByte(float component) {
   if (!std::isfinite(scaled)) return 0;
   // Beyond 32 bits: fmod is exact and keeps the sign, so the remainder carries the low 8 bits.
   return static_cast<std::uint8_t>(static_cast<std::int32_t>(std::fmod(std::trunc(scaled), 256.0)));
+}
+
+// Floats below this in magnitude are exactly those whose (component * 255.0) in double fits 32
+// bits: floats here are whole numbers, and 2^31 / 255 lies between these two.
+inline constexpr float kFitsInt32 = 8421505.0f;
+static_assert(8421504.0 * 255.0 < 2147483648.0 && 8421505.0 * 255.0 >= 2147483648.0);
+
+// componentToByte over count components. A block whose values all fit 32 bits once scaled takes
+// the plain truncation; fixed block lengths and unaliased pointers let the compiler vectorise both
+// loops even at -O2. Other blocks (NaN, infinities, huge values) go through componentToByte one
+// value at a time, so every byte is the one componentToByte gives.
+inline void componentsToBytes(const float* __restrict components, std::uint8_t* __restrict bytes,
+                              std::size_t count) {
+  constexpr std::size_t kBlock = 16;
+  std::size_t i = 0;
+  for (; i + kBlock <= count; i += kBlock) {
+    const float* __restrict in = components + i;
+    std::uint8_t* __restrict out = bytes + i;
+    int fitting = 0;  // a count, not a flag: the comparison of NaN is false as well
+    for (std::size_t k = 0; k < kBlock; ++k) fitting += std::fabs(in[k]) < kFitsInt32;
+    if (fitting == static_cast<int>(kBlock)) {
+      for (std::size_t k = 0; k < kBlock; ++k) {
+        out[k] = static_cast<std::uint8_t>(
+            static_cast<std::int32_t>(static_cast<double>(in[k]) * 255.0));
+      }
+    } else {
+      for (std::size_t k = 0; k < kBlock; ++k) out[k] = componentToByte(in[k]);
+    }
+  }
+  for (; i < count; ++i) bytes[i] = componentToByte(components[i]);
 }
 
 }  // namespace kinetiscan
