@@ -45,6 +45,7 @@ struct WindowInfo {
   DWORD style;
   DWORD exStyle;
   HWND parent;
+  std::string title;
 };
 bool windowInfo(HWND window, WindowInfo* info);
 // The attributes a window class was registered with.

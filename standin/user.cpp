@@ -26,6 +26,7 @@ struct Window {
   DWORD exStyle;
   int x, y, width, height;
   bool visible;
+  std::string title;
 };
 
 struct UserState {
@@ -66,8 +67,8 @@ void setFramesPerModalLoop(int frames) { user().modalFrames = frames; }
 bool windowInfo(HWND window, WindowInfo* info) {
   const Window* found = find(window);
   if (found == nullptr) return false;
-  *info = WindowInfo{found->className, found->x,     found->y,       found->width, found->height,
-                     found->visible,   found->style, found->exStyle, found->parent};
+  *info = WindowInfo{found->className, found->x,     found->y,       found->width,  found->height,
+                     found->visible,   found->style, found->exStyle, found->parent, found->title};
   return true;
 }
 
@@ -120,8 +121,9 @@ extern "C" ATOM RegisterClassA(const WNDCLASSA* windowClass) {
   return user().nextAtom++;
 }
 
-extern "C" HWND CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR, DWORD style, int x, int y,
-                                int width, int height, HWND parent, HMENU, HINSTANCE, LPVOID) {
+extern "C" HWND CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, DWORD style,
+                                int x, int y, int width, int height, HWND parent, HMENU, HINSTANCE,
+                                LPVOID) {
   UserState& state = user();
   if (state.failCreations > 0) {
     --state.failCreations;
@@ -135,11 +137,17 @@ extern "C" HWND CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR, DWORD s
   if (parent != nullptr && find(parent) == nullptr) return nullptr;
   HWND handle = reinterpret_cast<HWND>(state.nextHandle);
   state.nextHandle += 4;
-  state.windows[handle] = Window{className, found->second.attributes.lpfnWndProc,
-                                 parent,    style,
-                                 exStyle,   x,
-                                 y,         width,
-                                 height,    (style & WS_VISIBLE) != 0};
+  state.windows[handle] = Window{className,
+                                 found->second.attributes.lpfnWndProc,
+                                 parent,
+                                 style,
+                                 exStyle,
+                                 x,
+                                 y,
+                                 width,
+                                 height,
+                                 (style & WS_VISIBLE) != 0,
+                                 windowName != nullptr ? windowName : ""};
   return handle;
 }
 

@@ -126,6 +126,21 @@ TEST_F(CaptureSessionTest, WithoutADriverTheOpenStaysSilentAndFrameless) {
   EXPECT_EQ(captureSession().frameBuffer.bytes, nullptr);
 }
 
+TEST_F(CaptureSessionTest, TheDriversNameTitlesTheCaptureWindowWhenItCanBeRead) {
+  openCaptureSession();
+  control::WindowInfo capture{};
+  ASSERT_TRUE(control::windowInfo(captureSession().captureWindow, &capture));
+  EXPECT_EQ(capture.title, "Kinetiscan simulated camera");
+  closeCaptureSession();
+
+  behaviour_.describable = false;
+  reinstall();
+  openCaptureSession();
+  ASSERT_TRUE(control::windowInfo(captureSession().captureWindow, &capture));
+  EXPECT_EQ(capture.title, "") << "an unreadable description gives an empty name";
+  EXPECT_EQ(control::captureRecord().connects, 2) << "and the driver still connects";
+}
+
 TEST_F(CaptureSessionTest, RefusedFormatCancelledGoesOnInTheDriversOwnFormat) {
   behaviour_.formatRefusals = -1;
   reinstall();

@@ -244,7 +244,8 @@ bool windowInfo(HWND window, WindowInfo* info) {
                      IsWindowVisible(window) != FALSE,
                      static_cast<DWORD>(GetWindowLongA(window, GWL_STYLE)),
                      static_cast<DWORD>(GetWindowLongA(window, GWL_EXSTYLE)),
-                     parent};
+                     parent,
+                     textOf(window)};
   return true;
 }
 
