@@ -22,6 +22,21 @@ class LabellingTest : public AnalysisTest {
   }
   const BlobBox& record(int label) { return state().blobBoxes[label]; }
   std::int32_t labelAt(int row, int column) { return state().labelMap[row * kColumns + column]; }
+
+  // Labels the mask and compares count, label map and records with the plain reference.
+  void expectReferenceLabelling(std::int32_t mindensity, int round) {
+    const Labelling expected = referenceLabelling(state().globsPlane, mindensity);
+    labelBlobs();
+    ASSERT_EQ(state().blobCount, expected.count) << round;
+    ASSERT_TRUE(state().labelMap == expected.labels) << round;
+    for (std::size_t i = 0; i < expected.boxes.size(); ++i) {
+      const BlobBox& box = record(static_cast<int>(i) + 1);
+      const BlobBox& want = expected.boxes[i];
+      ASSERT_TRUE(box.maxRow == want.maxRow && box.maxCol == want.maxCol &&
+                  box.minRow == want.minRow && box.minCol == want.minCol)
+          << "round " << round << " label " << i + 1;
+    }
+  }
 };
 
 void expectBox(const BlobBox& box, int maxRow, int maxCol, int minRow, int minCol) {
@@ -162,17 +177,8 @@ TEST_F(LabellingTest, MatchesThePlainReferenceOnRandomMasks) {
           if (state().globsPlane[row - 1][column - 1][0] != 0.0f) setMask(row, column);
     }
     state().parameters.mindensity = mindensities[round % 7];
-    const Labelling expected = referenceLabelling(state().globsPlane, mindensities[round % 7]);
-    labelBlobs();
-    ASSERT_EQ(state().blobCount, expected.count) << round;
-    ASSERT_TRUE(state().labelMap == expected.labels) << round;
-    for (std::size_t i = 0; i < expected.boxes.size(); ++i) {
-      const BlobBox& box = record(static_cast<int>(i) + 1);
-      const BlobBox& want = expected.boxes[i];
-      ASSERT_TRUE(box.maxRow == want.maxRow && box.maxCol == want.maxCol &&
-                  box.minRow == want.minRow && box.minCol == want.minCol)
-          << "round " << round << " label " << i + 1;
-    }
+    expectReferenceLabelling(mindensities[round % 7], round);
+    if (HasFatalFailure()) return;
   }
 }
 
@@ -218,17 +224,8 @@ TEST_F(LabellingTest, MatchesThePlainReferenceOnAdversarialMasks) {
     const std::int32_t mindensity = mindensities[round % 5];
     state().parameters.mindensity = mindensity;
     state().labelMap.fill(-7);
-    const Labelling expected = referenceLabelling(state().globsPlane, mindensity);
-    labelBlobs();
-    ASSERT_EQ(state().blobCount, expected.count) << round;
-    ASSERT_TRUE(state().labelMap == expected.labels) << round;
-    for (std::size_t i = 0; i < expected.boxes.size(); ++i) {
-      const BlobBox& box = record(static_cast<int>(i) + 1);
-      const BlobBox& want = expected.boxes[i];
-      ASSERT_TRUE(box.maxRow == want.maxRow && box.maxCol == want.maxCol &&
-                  box.minRow == want.minRow && box.minCol == want.minCol)
-          << "round " << round << " label " << i + 1;
-    }
+    expectReferenceLabelling(mindensity, round);
+    if (HasFatalFailure()) return;
   }
 }
 
