@@ -17,6 +17,20 @@ void fillRect(camera::Frame& frame, int rowFrom, int rowTo, int columnFrom, int 
   }
 }
 
+camera::Frame squareFrame() {
+  camera::Frame frame = uniformFrame(100);
+  fillRect(frame, 10, 30, 30, 50, 255, 255, 255);
+  return frame;
+}
+
+void MemberWithSquare::SetUp() {
+  MemberScenario::SetUp();
+  addOurCast();
+  member_ = createMember();
+  ASSERT_NE(member_, nullptr);
+  ASSERT_EQ(deliver({uniformFrame(100), squareFrame()}), 2);
+}
+
 void MemberScenario::SetUp() {
   Scenario::SetUp();
   standin::resetForTest();

@@ -31,6 +31,9 @@ camera::Frame uniformFrame(std::uint8_t grey);
 void fillRect(camera::Frame& frame, int rowFrom, int rowTo, int columnFrom, int columnTo,
               std::uint8_t blue, std::uint8_t green, std::uint8_t red);
 
+// Grey 100 with a white 20 x 20 square at plane rows 10-29, columns 30-49.
+camera::Frame squareFrame();
+
 class MemberScenario : public Scenario {
  protected:
   void SetUp() override;
@@ -54,6 +57,13 @@ class MemberScenario : public Scenario {
   ScriptedFrames frames_;
   std::unique_ptr<host::World> world_;
   CastMemberInterface* member_ = nullptr;
+};
+
+// A member in its cast, shown the grey background first (the scan starts capture and makes it the
+// background) and then squareFrame().
+class MemberWithSquare : public MemberScenario {
+ protected:
+  void SetUp() override;
 };
 
 }  // namespace kinetiscan::scenario

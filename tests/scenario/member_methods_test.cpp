@@ -4,18 +4,8 @@
 namespace kinetiscan::scenario {
 namespace {
 
-class MemberMethods : public MemberScenario {
+class MemberMethods : public MemberWithSquare {
  protected:
-  void SetUp() override {
-    MemberScenario::SetUp();
-    addOurCast();
-    member_ = createMember();
-    ASSERT_NE(member_, nullptr);
-    // Grey 100 with a white square at plane rows 10-29, columns 30-49.
-    camera::Frame square = uniformFrame(100);
-    fillRect(square, 10, 30, 30, 50, 255, 255, 255);
-    ASSERT_EQ(deliver({uniformFrame(100), square}), 2);
-  }
   HostValue white() { return world_->values.colour(255, 255, 255); }
   HostValue number(std::int32_t n) { return world_->values.integer(n); }
 };
@@ -87,9 +77,7 @@ TEST_F(MemberMethods, AdaptMakesTheCurrentFrameTheBackground) {
   EXPECT_GT(valueOf(average).colour.red, 150) << "the reset leaves the difference plane alone";
   release(average);
   // After one more identical frame nothing differs any more.
-  camera::Frame square = uniformFrame(100);
-  fillRect(square, 10, 30, 30, 50, 255, 255, 255);
-  ASSERT_EQ(deliver({square}), 1);
+  ASSERT_EQ(deliver({squareFrame()}), 1);
   ASSERT_EQ(call("differenceblock", {world_->values.rect({90, 30, 110, 50})}, &average), kOk);
   EXPECT_EQ(valueOf(average).colour.red, 0);
   release(average);

@@ -14,19 +14,8 @@ std::uint8_t differenceByte(std::uint8_t a, std::uint8_t b) {
   return static_cast<std::uint8_t>(static_cast<int>(static_cast<double>(d) * 255.0));
 }
 
-class MemberProperties : public MemberScenario {
+class MemberProperties : public MemberWithSquare {
  protected:
-  void SetUp() override {
-    MemberScenario::SetUp();
-    addOurCast();
-    member_ = createMember();
-    ASSERT_NE(member_, nullptr);
-    // The first frame becomes the background (the scan starts capture and resets it); the
-    // second shows a white 20 x 20 square at plane rows 10-29, columns 30-49.
-    square_ = uniformFrame(100);
-    fillRect(square_, 10, 30, 30, 50, 255, 255, 255);
-    ASSERT_EQ(deliver({uniformFrame(100), square_}), 2);
-  }
   double number(const char* name) {
     HostValue out{};
     EXPECT_EQ(get(name, &out), kOk);
@@ -35,7 +24,7 @@ class MemberProperties : public MemberScenario {
     release(out);
     return value;
   }
-  camera::Frame square_;
+  const camera::Frame square_ = squareFrame();
 };
 
 TEST_F(MemberProperties, RegionListsUseScriptCoordinates) {
