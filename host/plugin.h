@@ -30,6 +30,8 @@ class Plugin {
   DllCanUnloadNowFn canUnloadNow = nullptr;
 
   static const char* defaultFile();
+  // The platform's handle of the loaded file; null for a linked-in plug-in.
+  void* module() const { return module_; }
 
  private:
   Plugin() = default;

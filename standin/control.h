@@ -4,6 +4,8 @@
 // a test-side twin does the same over real windows and our AVICAP32.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
@@ -33,6 +35,8 @@ struct MessageBoxRecord {
   unsigned style;
   int answer;
 };
+// Runs while a message box is up (inside its modal loop), before it is answered.
+void setMessageBoxHook(std::function<void()> hook);
 // Answers for the next boxes, in order; after them OK boxes answer IDOK and others IDCANCEL.
 void scriptMessageBoxAnswers(std::vector<int> answers);
 std::vector<MessageBoxRecord> messageBoxes();
@@ -46,6 +50,7 @@ struct WindowInfo {
   DWORD exStyle;
   HWND parent;
   std::string title;
+  std::intptr_t id;  // a child window's identifier
 };
 bool windowInfo(HWND window, WindowInfo* info);
 // The attributes a window class was registered with.
@@ -56,6 +61,20 @@ int liveWindowCount();
 void failWindowCreations(int count);
 // How often default processing was reached for a message; false where the platform cannot tell.
 bool defaultProcessingCount(unsigned message, std::uintptr_t wParam, int* count);
+
+// GDI objects alive in this process; false where the platform cannot tell.
+bool liveGdiObjectCount(int* count);
+
+// The address range a loaded library occupies. After the library is unloaded, reserveRange takes
+// the range, so that loading it again must place it elsewhere; false when the range is still in
+// use. releaseRange gives it back.
+struct LibraryRange {
+  std::uintptr_t base;
+  std::size_t size;
+};
+LibraryRange libraryRange(HMODULE module);
+bool reserveRange(const LibraryRange& range);
+void releaseRange(const LibraryRange& range);
 
 // Back to the state at start: windows destroyed, boxes and records cleared, camera present.
 void resetForTest();

@@ -27,6 +27,7 @@ struct Window {
   int x, y, width, height;
   bool visible;
   std::string title;
+  std::intptr_t id;
 };
 
 struct UserState {
@@ -38,6 +39,7 @@ struct UserState {
   std::deque<int> answers;
   std::vector<MessageBoxRecord> boxes;
   int modalFrames = 0;
+  std::function<void()> boxHook;
   std::map<std::pair<unsigned, std::uintptr_t>, int> defaultProcessing;
 };
 
@@ -63,12 +65,14 @@ void scriptMessageBoxAnswers(std::vector<int> answers) {
 std::vector<MessageBoxRecord> messageBoxes() { return user().boxes; }
 void clearMessageBoxes() { user().boxes.clear(); }
 void setFramesPerModalLoop(int frames) { user().modalFrames = frames; }
+void setMessageBoxHook(std::function<void()> hook) { user().boxHook = std::move(hook); }
 
 bool windowInfo(HWND window, WindowInfo* info) {
   const Window* found = find(window);
   if (found == nullptr) return false;
-  *info = WindowInfo{found->className, found->x,     found->y,       found->width,  found->height,
-                     found->visible,   found->style, found->exStyle, found->parent, found->title};
+  *info = WindowInfo{found->className, found->x,       found->y,     found->width,
+                     found->height,    found->visible, found->style, found->exStyle,
+                     found->parent,    found->title,   found->id};
   return true;
 }
 
@@ -102,6 +106,7 @@ void resetWindowsForTest() {
   state.answers.clear();
   state.boxes.clear();
   state.modalFrames = 0;
+  state.boxHook = nullptr;
   state.defaultProcessing.clear();
 }
 
@@ -121,9 +126,22 @@ extern "C" ATOM RegisterClassA(const WNDCLASSA* windowClass) {
   return user().nextAtom++;
 }
 
+// As on Windows: a class with windows alive stays registered.
+extern "C" BOOL UnregisterClassA(LPCSTR className, HINSTANCE) {
+  if (className == nullptr) return FALSE;
+  UserState& state = user();
+  auto found = state.classes.find(className);
+  if (found == state.classes.end()) return FALSE;
+  for (const auto& [handle, window] : state.windows) {
+    if (window.className == found->first) return FALSE;
+  }
+  state.classes.erase(found);
+  return TRUE;
+}
+
 extern "C" HWND CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, DWORD style,
-                                int x, int y, int width, int height, HWND parent, HMENU, HINSTANCE,
-                                LPVOID) {
+                                int x, int y, int width, int height, HWND parent, HMENU menu,
+                                HINSTANCE, LPVOID) {
   UserState& state = user();
   if (state.failCreations > 0) {
     --state.failCreations;
@@ -147,7 +165,8 @@ extern "C" HWND CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowNa
                                  width,
                                  height,
                                  (style & WS_VISIBLE) != 0,
-                                 windowName != nullptr ? windowName : ""};
+                                 windowName != nullptr ? windowName : "",
+                                 reinterpret_cast<std::intptr_t>(menu)};
   return handle;
 }
 
@@ -198,8 +217,8 @@ extern "C" LRESULT DefWindowProcA(HWND, UINT message, WPARAM wParam, LPARAM) {
 }
 
 extern "C" HMODULE GetModuleHandleA(LPCSTR moduleName) {
-  // Only the program's own handle is asked for.
-  return moduleName == nullptr ? reinterpret_cast<HMODULE>(std::uintptr_t{0x400000}) : nullptr;
+  if (moduleName == nullptr) return reinterpret_cast<HMODULE>(std::uintptr_t{0x400000});
+  return isRuntimeLibraryName(moduleName) ? runtimeLibrary() : nullptr;
 }
 
 extern "C" HCURSOR LoadCursorA(HINSTANCE instance, LPCSTR cursorName) {
@@ -216,6 +235,10 @@ extern "C" int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
   }
   state.boxes.push_back(MessageBoxRecord{owner, text != nullptr ? text : "",
                                          caption != nullptr ? caption : "Error", type, answer});
+  if (state.boxHook) {
+    const std::function<void()> hook = state.boxHook;  // the hook may replace itself
+    hook();
+  }
   runModalLoop();
   return answer;
 }

@@ -61,6 +61,7 @@ struct WNDCLASSA {
 
 extern "C" {
 ATOM RegisterClassA(const WNDCLASSA* windowClass);
+BOOL UnregisterClassA(LPCSTR className, HINSTANCE instance);
 HWND CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, DWORD style, int x, int y,
                      int width, int height, HWND parent, HMENU menu, HINSTANCE instance,
                      LPVOID parameter);

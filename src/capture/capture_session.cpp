@@ -106,24 +106,32 @@ void negotiateFormat() {
         IDOK) {
       return;  // the driver keeps whatever format it has
     }
-    if (captureWindowAlive()) sendToCapture(WM_CAP_DLG_VIDEOSOURCE, 0, 0);
+    // A dialog that cannot be shown can never lead to another format: end as Cancel does.
+    if (!captureWindowAlive() || sendToCapture(WM_CAP_DLG_VIDEOSOURCE, 0, 0) == 0) return;
   }
 }
 
 void openCaptureSession() {
   if (session.captureOpen) return;
+  // Open from the start: a member created while the creation-error box below is up must not
+  // open a second session.
+  session.captureOpen = true;
   setFrameSource(latestFrame);
   char name[100] = "";
   char version[100] = "";
   capGetDriverDescriptionA(0, name, sizeof name, version, sizeof version);
   name[sizeof name - 1] = '\0';
 
-  session.parentWindow = createParentWindow();
-  session.captureOpen = true;
+  HWND parent = createParentWindow();
+  // Inside the creation-error box's modal loop the session may have been closed, or closed and
+  // opened again; this open is then over.
+  if (!session.captureOpen || session.parentWindow != nullptr) return;
+  session.parentWindow = parent;
   session.captureWindow = capCreateCaptureWindowA(name, WS_CHILD | WS_VISIBLE, 0, 0, kFrameWidth,
                                                   kFrameHeight, session.parentWindow, 0);
   if (captureWindowAlive()) sendToCapture(WM_CAP_DRIVER_DISCONNECT, 0, 0);
   if (!captureWindowAlive() || sendToCapture(WM_CAP_DRIVER_CONNECT, 0, 0) == 0) return;
+  session.driverConnected = true;
 
   negotiateFormat();
 
@@ -156,8 +164,12 @@ void closeCaptureSession() {
   // Destroying the parent takes the capture window with it, which ends preview and releases the
   // driver. captureWindow keeps its stale value; every use is behind IsWindow.
   DestroyWindow(session.parentWindow);
+  // The class names our window procedure: it must not outlive the library, which the host may
+  // unload once the last member is gone. The next open registers it again.
+  UnregisterClassA(kWindowClass, GetModuleHandleA(nullptr));
   session.parentWindow = nullptr;
   session.captureOpen = false;
+  session.driverConnected = false;
   freeFrameBuffer();
 }
 
@@ -165,7 +177,9 @@ Result chooseVideoSource() {
   MoveWindow(session.parentWindow, 0, 0, kFrameWidth, kFrameHeight, TRUE);
   if (captureWindowAlive()) sendToCapture(WM_CAP_DLG_VIDEOSOURCE, 0, 0);
   MoveWindow(session.parentWindow, 0, 0, 1, 1, TRUE);
-  negotiateFormat();
+  // Without a connected driver no format can be set, and asking would only show a box that
+  // leads nowhere.
+  if (session.driverConnected && captureWindowAlive()) negotiateFormat();
   return kOk;
 }
 

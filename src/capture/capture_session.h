@@ -19,6 +19,7 @@ struct FrameBuffer {
 
 struct CaptureSession {
   bool captureOpen = false;
+  bool driverConnected = false;  // the format is negotiated only with a connected driver
   HWND parentWindow = nullptr;
   HWND captureWindow = nullptr;
   FrameBuffer frameBuffer;

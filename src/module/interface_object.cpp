@@ -1,14 +1,27 @@
 // Interface objects: reference counting that forwards to the owning instance.
 #include "module/interface_object.h"
 
-#include <new>
+#include <cstddef>
 
+#include "platform/win32api.h"
 #include "sprite/panel_cache.h"
 
 namespace kinetiscan {
 namespace {
 
 constinit ModuleFrameState state;
+
+// The out-of-memory handler a host process installs is the C runtime's (msvcrt's, which takes the
+// size): a handler of our own statically linked C++ runtime could never be set by the host.
+// msvcrt exports the query only under its C++ name, so it is looked up at run time.
+using RuntimeNewHandler = int (*)(std::size_t);
+RuntimeNewHandler runtimeNewHandler() {
+  HMODULE runtime = GetModuleHandleA("msvcrt.dll");
+  if (runtime == nullptr) return nullptr;
+  auto query = reinterpret_cast<RuntimeNewHandler (*)()>(
+      reinterpret_cast<void*>(GetProcAddress(runtime, "?_query_new_handler@@YAP6AHI@ZXZ")));
+  return query != nullptr ? query() : nullptr;
+}
 
 std::int32_t ownerAddRef(InstanceHeader* owner) { return owner->ops->addRef(owner); }
 std::int32_t ownerRelease(InstanceHeader* owner) { return owner->ops->release(owner); }
@@ -23,9 +36,9 @@ void* hostAllocate(std::uint32_t size, HostAllocator* allocator) {
   for (;;) {
     if (void* block = allocator->ops->allocate(allocator, size)) return block;
     // As operator new does: give the process's handler a chance to free memory, then retry.
-    std::new_handler handler = std::get_new_handler();
+    const RuntimeNewHandler handler = runtimeNewHandler();
     if (handler == nullptr) return nullptr;
-    handler();
+    handler(size);
   }
 }
 

@@ -62,6 +62,8 @@ TEST_F(CaptureSessionTest, OpensOnceAndClosesOnce) {
   EXPECT_EQ(control::liveWindowCount(), 2);
   EXPECT_EQ(messages(), (Messages{0x40B, 0x40A, 0x42D, 0x406, 0x405, 0x434, 0x432}));
   const auto& log = control::captureRecord().messages;
+  EXPECT_EQ(log[0].lParam, 0);
+  EXPECT_EQ(log[1].lParam, 0);
   EXPECT_EQ(log[1].wParam, 0u) << "driver index 0";
   EXPECT_EQ(log[2].wParam, 44u);
   EXPECT_EQ(log[5].wParam, 50u) << "preview every 50 ms";
@@ -84,6 +86,14 @@ TEST_F(CaptureSessionTest, OpensOnceAndClosesOnce) {
   }
   EXPECT_EQ(control::liveWindowCount(), 0);
   EXPECT_FALSE(IsWindow(session.captureWindow)) << "the capture window went with its parent";
+  // The class names our window procedure, so it goes with the session and comes back with the
+  // next one: the library may be unloaded in between.
+  WNDCLASSA attributes{};
+  EXPECT_FALSE(control::windowClass("VideoCapWindow", &attributes));
+  openCaptureSession();
+  ASSERT_TRUE(control::windowClass("VideoCapWindow", &attributes));
+  EXPECT_EQ(attributes.lpfnWndProc, parentWindowProc);
+  EXPECT_EQ(control::liveWindowCount(), 2);
 }
 
 TEST_F(CaptureSessionTest, WindowsAreMadeAsTheHostExpects) {
@@ -102,6 +112,9 @@ TEST_F(CaptureSessionTest, WindowsAreMadeAsTheHostExpects) {
   control::WindowInfo capture{};
   ASSERT_TRUE(control::windowInfo(session.captureWindow, &capture));
   EXPECT_EQ(capture.parent, session.parentWindow);
+  EXPECT_EQ(capture.id, 0);
+  EXPECT_EQ(capture.x, 0);
+  EXPECT_EQ(capture.y, 0);
   EXPECT_EQ(capture.style & (WS_CHILD | WS_VISIBLE), WS_CHILD | WS_VISIBLE);
   EXPECT_EQ(capture.width, 160);
   EXPECT_EQ(capture.height, 120);
@@ -172,13 +185,31 @@ TEST_F(CaptureSessionTest, RefusedFormatAcceptedShowsTheSourceDialogAndRetries) 
   EXPECT_EQ(captureSession().frameBuffer.used, 57600u);
 }
 
-TEST_F(CaptureSessionTest, ARefusedCallbackStepEndsTheOpenSilently) {
-  behaviour_.refusedMessage = 0x405;
-  reinstall();
-  openCaptureSession();
-  EXPECT_EQ(messages(), (Messages{0x40B, 0x40A, 0x42D, 0x406, 0x405}));
-  EXPECT_TRUE(captureSession().captureOpen);
-  EXPECT_EQ(control::pumpFrames(2), 0);
+TEST_F(CaptureSessionTest, ARefusedStepEndsTheOpenSilently) {
+  const struct {
+    std::uint32_t refused;
+    Messages sent;
+  } cases[] = {
+      {0x40A, {0x40B, 0x40A}},
+      {0x406, {0x40B, 0x40A, 0x42D, 0x406}},
+      {0x405, {0x40B, 0x40A, 0x42D, 0x406, 0x405}},
+      {0x434, {0x40B, 0x40A, 0x42D, 0x406, 0x405, 0x434}},
+      {0x432, {0x40B, 0x40A, 0x42D, 0x406, 0x405, 0x434, 0x432}},  // the last answer is not read
+  };
+  for (const auto& step : cases) {
+    SCOPED_TRACE(step.refused);
+    behaviour_.refusedMessage = step.refused;
+    // A driver that would also refuse the format: without a connection nobody asks it.
+    behaviour_.formatRefusals = step.refused == 0x40A ? -1 : 0;
+    reinstall();
+    control::clearCaptureRecord();
+    openCaptureSession();
+    EXPECT_EQ(messages(), step.sent);
+    EXPECT_TRUE(captureSession().captureOpen);
+    EXPECT_TRUE(control::messageBoxes().empty());
+    EXPECT_EQ(control::pumpFrames(2), 0);
+    closeCaptureSession();
+  }
 }
 
 TEST_F(CaptureSessionTest, SourceDialogShowsThePreviewAndRenegotiates) {
@@ -197,7 +228,7 @@ TEST_F(CaptureSessionTest, SourceDialogShowsThePreviewAndRenegotiates) {
   EXPECT_EQ(messages(), (Messages{0x42A, 0x42D})) << "the format is set again after the dialog";
 }
 
-TEST_F(CaptureSessionTest, WithoutACaptureWindowOnlyCancelEndsTheSourceDialog) {
+TEST_F(CaptureSessionTest, WithoutACaptureWindowTheSourceDialogAsksNothing) {
   control::failWindowCreations(1);  // the parent, and with it the capture window
   openCaptureSession();
   auto boxes = control::messageBoxes();
@@ -208,13 +239,35 @@ TEST_F(CaptureSessionTest, WithoutACaptureWindowOnlyCancelEndsTheSourceDialog) {
   EXPECT_EQ(boxes[0].owner, nullptr) << "no host window known";
   EXPECT_TRUE(captureSession().captureOpen);
 
+  // No driver is connected, so no format can be set: a box would come back for ever.
   control::clearMessageBoxes();
-  control::scriptMessageBoxAnswers({IDOK, IDOK, IDCANCEL});
   EXPECT_EQ(chooseVideoSource(), kOk);
-  boxes = control::messageBoxes();
-  ASSERT_EQ(boxes.size(), 3u);
-  for (const auto& box : boxes) EXPECT_EQ(box.text, kFormatText);
+  EXPECT_TRUE(control::messageBoxes().empty());
   EXPECT_EQ(control::captureRecord().dialogsShown, 0);
+}
+
+TEST_F(CaptureSessionTest, ASourceDialogThatCannotBeShownEndsTheNegotiationAsCancel) {
+  behaviour_.formatRefusals = -1;
+  behaviour_.refusedMessage = 0x42A;
+  reinstall();
+  control::scriptMessageBoxAnswers({IDOK, IDOK, IDOK});
+  openCaptureSession();
+  EXPECT_EQ(control::messageBoxes().size(), 1u);
+  EXPECT_EQ(messages(), (Messages{0x40B, 0x40A, 0x42D, 0x42A, 0x406, 0x405, 0x434, 0x432}));
+}
+
+TEST_F(CaptureSessionTest, AnOpenInsideTheCreationErrorBoxOpensNothing) {
+  control::failWindowCreations(1);
+  int nested = 0;
+  control::setMessageBoxHook([&] {
+    ++nested;
+    openCaptureSession();
+  });
+  openCaptureSession();
+  EXPECT_EQ(nested, 1);
+  EXPECT_EQ(control::messageBoxes().size(), 1u);
+  EXPECT_EQ(control::liveWindowCount(), 0) << "no second parent window";
+  EXPECT_TRUE(control::captureRecord().messages.empty()) << "and no second driver connection";
 }
 
 TEST_F(CaptureSessionTest, FramesAreCopiedByUsedCountIntoOneBufferPerOpen) {
@@ -253,6 +306,22 @@ TEST_F(CaptureSessionTest, FramesOfOtherSizesNeverOverrunTheBuffer) {
   ASSERT_EQ(control::pumpFrames(1), 1);
   EXPECT_EQ(captureSession().frameBuffer.used, 1000u);
   EXPECT_EQ(currentFrame().count, 1000u) << "the analysis sees only the bytes that came";
+}
+
+TEST_F(CaptureSessionTest, FramesAreCopiedByBytesUsedNotByBufferLength) {
+  openCaptureSession();
+  std::vector<std::uint8_t> bytes(70000, 9);
+  VIDEOHDR header{};
+  header.lpData = bytes.data();
+  header.dwBufferLength = 70000;
+  header.dwBytesUsed = 57600;
+  EXPECT_EQ(onFrame(nullptr, &header), 0);
+  EXPECT_EQ(captureSession().frameBuffer.capacity, 57600u);
+  header.dwBytesUsed = 1000;
+  bytes[999] = 200;
+  EXPECT_EQ(onFrame(nullptr, &header), 0);
+  EXPECT_EQ(captureSession().frameBuffer.used, 1000u);
+  EXPECT_EQ(captureSession().frameBuffer.bytes[999], 200);
 }
 
 TEST_F(CaptureSessionTest, AFrameWithoutBytesIsIgnored) {

@@ -4,12 +4,12 @@
 
 #include <gtest/gtest.h>
 
-#include <new>
 #include <vector>
 
 #include "host/allocator.h"
 #include "module/class_table.h"
 #include "module/registration.h"
+#include "platform/win32api.h"
 
 namespace kinetiscan {
 namespace {
@@ -46,10 +46,7 @@ class InterfaceObjectTest : public ::testing::Test {
     owner_.log = &log_;
     owner_.allocator = &allocator_;
   }
-  void TearDown() override {
-    std::set_new_handler(nullptr);
-    resetModuleFrameStateForTest();
-  }
+  void TearDown() override { resetModuleFrameStateForTest(); }
 
   host::Ledger ledger_;
   host::Allocator allocator_{ledger_};
@@ -59,17 +56,28 @@ class InterfaceObjectTest : public ::testing::Test {
 
 int handlerCalls = 0;
 host::Allocator* handlerAllocator = nullptr;
-void freeingHandler() {
+int freeingHandler(std::size_t) {
   ++handlerCalls;
   handlerAllocator->refuseNext(0);  // "memory was freed"
+  return 1;
+}
+
+// The handler as a host process installs it: through the C runtime's _set_new_handler.
+using RuntimeNewHandler = int (*)(std::size_t);
+void setRuntimeNewHandler(RuntimeNewHandler handler) {
+  auto set = reinterpret_cast<RuntimeNewHandler (*)(RuntimeNewHandler)>(reinterpret_cast<void*>(
+      GetProcAddress(GetModuleHandleA("msvcrt.dll"), "?_set_new_handler@@YAP6AHI@ZP6AHI@Z@Z")));
+  ASSERT_NE(set, nullptr);
+  set(handler);
 }
 
 TEST_F(InterfaceObjectTest, NewHandlerIsConsultedUntilTheAllocatorGives) {
   handlerCalls = 0;
   handlerAllocator = &allocator_;
   allocator_.refuseNext(1);
-  std::set_new_handler(freeingHandler);
+  setRuntimeNewHandler(freeingHandler);
   void* block = hostAllocate(12, &allocator_);
+  setRuntimeNewHandler(nullptr);
   ASSERT_NE(block, nullptr);
   EXPECT_EQ(handlerCalls, 1);
   EXPECT_EQ(allocator_.requests(), 2);

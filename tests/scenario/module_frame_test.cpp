@@ -1,8 +1,10 @@
 // The module frame seen from a host: class listing, class forms, interface objects, reference
 // counts and unloading, through the five exports only.
 #include <cstring>
+#include <vector>
 
 #include "kinetiscan/plugin_tables.h"
+#include "platform/win32api.h"
 #include "scenario_fixture.h"
 
 namespace kinetiscan::scenario {
@@ -168,6 +170,39 @@ TEST_F(ModuleFrame, RefusedAllocationLeavesOwnerAndCountAlone) {
   EXPECT_EQ(host_->allocator.requests(), 1) << "no new-handler installed: one attempt";
   EXPECT_EQ(host_->instanceReferences(instance), 1);
   EXPECT_EQ(plugin().canUnloadNow(), kOk);
+  host_->releaseInstance(instance);
+}
+
+// The out-of-memory handler a host process installs: the C runtime's, which takes the size.
+using RuntimeNewHandler = int (*)(std::size_t);
+std::vector<std::size_t> handlerSizes;
+int recordingHandler(std::size_t size) {
+  handlerSizes.push_back(size);
+  return 1;
+}
+RuntimeNewHandler setRuntimeNewHandler(RuntimeNewHandler handler) {
+  HMODULE runtime = GetModuleHandleA("msvcrt.dll");
+  auto set = reinterpret_cast<RuntimeNewHandler (*)(RuntimeNewHandler)>(
+      reinterpret_cast<void*>(GetProcAddress(runtime, "?_set_new_handler@@YAP6AHI@ZP6AHI@Z@Z")));
+  return set != nullptr ? set(handler) : nullptr;
+}
+
+TEST_F(ModuleFrame, TheRuntimesNewHandlerGetsTheSizeUntilTheHostGives) {
+  InstanceHeader* instance = host_->createInstance(kRegistrarClassId);
+  ASSERT_NE(instance, nullptr);
+  handlerSizes.clear();
+  setRuntimeNewHandler(recordingHandler);
+  host_->allocator.refuseNext(2);
+  void* out = nullptr;
+  const Result result =
+      plugin().getInterface(instance, &kRegistrarClassId, &kRegistrarInterfaceId, &out);
+  setRuntimeNewHandler(nullptr);
+  ASSERT_EQ(result, kOk);
+  const std::size_t objectSize = sizeof(void*) == 4 ? 12 : 24;  // table, owner, count
+  EXPECT_EQ(handlerSizes, (std::vector<std::size_t>{objectSize, objectSize}));
+  EXPECT_EQ(host_->allocator.requests(), 3);
+  auto* registrar = static_cast<RegistrarInterface*>(out);
+  EXPECT_EQ(registrar->ops->release(registrar), 0);
   host_->releaseInstance(instance);
 }
 

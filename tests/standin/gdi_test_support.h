@@ -81,7 +81,7 @@ inline std::string byteText(std::uint32_t word) {
 }
 
 inline std::string testdataPath(const char* name) {
-  return std::string(KINETISCAN_SHARED_TESTDATA) + "/" + name;
+  return std::string(KINETISCAN_TESTDATA) + "/" + name;
 }
 
 }  // namespace kinetiscan::gdi_test

@@ -4,6 +4,7 @@
 #include "standin/control.h"
 
 #include <deque>
+#include <map>
 #include <string>
 
 namespace kinetiscan::standin {
@@ -22,13 +23,14 @@ struct CameraControls {
   void (*reset)();
 };
 
+// Our AVICAP32's controls, or none when the process runs with another capture library (Wine's
+// own, with no camera): then there is no camera to choose and no frame to count.
 template <class Function>
 void lookUp(HMODULE module, const char* name, Function* function) {
-  *function = reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(module, name)));
-  if (*function == nullptr) {
-    MessageBoxA(nullptr, name, "avicap32 stand-in is missing a control", MB_OK);
-    ExitProcess(3);
-  }
+  *function =
+      module == nullptr
+          ? nullptr
+          : reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(module, name)));
 }
 
 CameraControls& camera() {
@@ -40,9 +42,26 @@ CameraControls& camera() {
     lookUp(module, "standinSetSourceDialog", &found.setSourceDialog);
     lookUp(module, "standinPreviewingWindows", &found.previewingWindows);
     lookUp(module, "standinResetCamera", &found.reset);
+    if (found.install == nullptr || found.record == nullptr || found.setSourceDialog == nullptr ||
+        found.previewingWindows == nullptr || found.reset == nullptr) {
+      found = CameraControls{};
+    }
     return found;
   }();
   return controls;
+}
+
+bool simulatedCamera() { return camera().install != nullptr; }
+
+camera::CaptureRecord& record() {
+  static camera::CaptureRecord none;
+  return simulatedCamera() ? *camera().record() : none;
+}
+
+int previewingWindows() { return simulatedCamera() ? previewingWindows() : 0; }
+
+void setSourceDialog(void (*hook)(void*), int frames) {
+  if (simulatedCamera()) camera().setSourceDialog(hook, nullptr, frames);
 }
 
 struct Boxes {
@@ -52,6 +71,10 @@ struct Boxes {
   int modalFrames = 0;
   int failCreations = 0;
   std::function<void()> dialogHook;
+  std::function<void()> boxHook;
+  bool boxHookRan = false;
+  // Default processing of WM_SYSCOMMAND, seen by the hook as HCBT_SYSCOMMAND, by command.
+  std::map<std::uintptr_t, int> systemCommands;
   // The box being answered once its frames have come.
   HWND pending = nullptr;
   int pendingAnswer = IDOK;
@@ -64,7 +87,7 @@ Boxes& boxes() {
   return state;
 }
 
-int framesDelivered() { return camera().record()->framesDelivered; }
+int framesDelivered() { return record().framesDelivered; }
 
 std::string textOf(HWND window) {
   char buffer[1024] = "";
@@ -102,8 +125,14 @@ void CALLBACK answerWhenReady(HWND, UINT, UINT_PTR timer, DWORD) {
     KillTimer(nullptr, timer);
     return;
   }
-  const bool framesDone = framesDelivered() - state.framesAtOpen >= state.modalFrames ||
-                          camera().previewingWindows() == 0;
+  // The hook runs once per box, inside the box's modal loop.
+  if (state.boxHook && !state.boxHookRan) {
+    state.boxHookRan = true;
+    const std::function<void()> hook = state.boxHook;
+    hook();
+  }
+  const bool framesDone =
+      framesDelivered() - state.framesAtOpen >= state.modalFrames || previewingWindows() == 0;
   if (!framesDone && GetTickCount() - state.openedAt < 5000) return;
   KillTimer(nullptr, timer);
   HWND box = state.pending;
@@ -125,6 +154,7 @@ LRESULT CALLBACK watchWindows(int code, WPARAM wParam, LPARAM lParam) {
       return 1;  // the creation fails
     }
   }
+  if (code == HCBT_SYSCOMMAND) ++state.systemCommands[wParam];
   if (code == HCBT_ACTIVATE) {
     HWND box = reinterpret_cast<HWND>(wParam);
     char className[32] = "";
@@ -142,6 +172,7 @@ LRESULT CALLBACK watchWindows(int code, WPARAM wParam, LPARAM lParam) {
       state.records.push_back(
           MessageBoxRecord{GetWindow(box, GW_OWNER), text, caption, styleOf(box), answer});
       state.pending = box;
+      state.boxHookRan = false;
       state.pendingAnswer = answer;
       state.framesAtOpen = framesDelivered();
       state.openedAt = GetTickCount();
@@ -182,19 +213,19 @@ std::vector<HWND> threadWindows() {
 
 void installCamera(const camera::DriverBehaviour& behaviour, camera::FrameSource* source) {
   ensureHook();
-  camera().install(&behaviour, source);
+  if (simulatedCamera()) camera().install(&behaviour, source);
 }
-const camera::CaptureRecord& captureRecord() { return *camera().record(); }
-void clearCaptureRecord() { *camera().record() = camera::CaptureRecord{}; }
+const camera::CaptureRecord& captureRecord() { return record(); }
+void clearCaptureRecord() { record() = camera::CaptureRecord{}; }
 
 void setSourceDialogHook(std::function<void()> hook) {
   boxes().dialogHook = std::move(hook);
-  camera().setSourceDialog(runDialogHook, nullptr, boxes().modalFrames);
+  setSourceDialog(runDialogHook, boxes().modalFrames);
 }
 
 void setFramesPerModalLoop(int frames) {
   boxes().modalFrames = frames;
-  camera().setSourceDialog(runDialogHook, nullptr, frames);
+  setSourceDialog(runDialogHook, frames);
 }
 
 int pumpFrames(int frames) {
@@ -202,7 +233,7 @@ int pumpFrames(int frames) {
   const int start = framesDelivered();
   const DWORD deadline = GetTickCount() + 2000 + 200 * static_cast<DWORD>(frames);
   MSG message;
-  while (framesDelivered() - start < frames && camera().previewingWindows() > 0 &&
+  while (framesDelivered() - start < frames && previewingWindows() > 0 &&
          static_cast<LONG>(deadline - GetTickCount()) > 0) {
     if (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
       TranslateMessage(&message);
@@ -227,6 +258,10 @@ std::vector<MessageBoxRecord> messageBoxes() {
   return shown;
 }
 void clearMessageBoxes() { boxes().records.clear(); }
+void setMessageBoxHook(std::function<void()> hook) {
+  ensureHook();
+  boxes().boxHook = std::move(hook);
+}
 
 bool windowInfo(HWND window, WindowInfo* info) {
   if (!IsWindow(window)) return false;
@@ -245,7 +280,8 @@ bool windowInfo(HWND window, WindowInfo* info) {
                      static_cast<DWORD>(GetWindowLongA(window, GWL_STYLE)),
                      static_cast<DWORD>(GetWindowLongA(window, GWL_EXSTYLE)),
                      parent,
-                     textOf(window)};
+                     textOf(window),
+                     GetDlgCtrlID(window)};
   return true;
 }
 
@@ -260,8 +296,34 @@ void failWindowCreations(int count) {
   boxes().failCreations = count;
 }
 
-// Wine's default processing of a command leaves no trace a test could read.
-bool defaultProcessingCount(unsigned, std::uintptr_t, int*) { return false; }
+// Default processing of a system command calls the CBT hook first; that call is the trace.
+bool defaultProcessingCount(unsigned message, std::uintptr_t wParam, int* count) {
+  if (message != WM_SYSCOMMAND) return false;
+  auto found = boxes().systemCommands.find(wParam);
+  *count = found == boxes().systemCommands.end() ? 0 : found->second;
+  return true;
+}
+
+// Wine does not count a process's GDI objects (GetGuiResources answers 0).
+bool liveGdiObjectCount(int*) { return false; }
+
+LibraryRange libraryRange(HMODULE module) {
+  if (module == nullptr) return LibraryRange{0, 0};
+  const auto base = reinterpret_cast<std::uintptr_t>(module);
+  const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
+  const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
+  return LibraryRange{base, nt->OptionalHeader.SizeOfImage};
+}
+
+bool reserveRange(const LibraryRange& range) {
+  if (range.size == 0) return false;
+  void* wanted = reinterpret_cast<void*>(range.base);
+  return VirtualAlloc(wanted, range.size, MEM_RESERVE, PAGE_NOACCESS) == wanted;
+}
+
+void releaseRange(const LibraryRange& range) {
+  if (range.size != 0) VirtualFree(reinterpret_cast<void*>(range.base), 0, MEM_RELEASE);
+}
 
 void resetForTest() {
   ensureHook();
@@ -274,8 +336,10 @@ void resetForTest() {
   state.modalFrames = 0;
   state.failCreations = 0;
   state.dialogHook = nullptr;
+  state.boxHook = nullptr;
+  state.systemCommands.clear();
   state.pending = nullptr;
-  camera().reset();
+  if (simulatedCamera()) camera().reset();
 }
 
 }  // namespace kinetiscan::standin
