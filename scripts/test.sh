@@ -19,13 +19,28 @@ stop_displays() {
 }
 trap stop_displays EXIT
 
+# Wine runs 32-bit programs only where the kernel runs 32-bit Linux programs; some kernels are
+# booted with that switched off. There the Win32 build is still made and its binary face checked,
+# and the runs under Wine are reported as not run, never as passed.
+wine_runs=yes
+if ! /usr/lib/wine/wine --version >/dev/null 2>&1; then
+  wine_runs=no
+  echo "!!! This machine cannot run 32-bit programs (the kernel's 32-bit emulation is off):" \
+    "the Win32 tests under Wine are NOT run here; only the Win32 build and its export check are."
+fi
+
 # The Win32 build's determinism test compares with the native program, so native goes first.
 for preset in native win32 native-asan; do
   echo "=== $preset: configure and build"
   cmake --preset "$preset" >/dev/null
   cmake --build --preset "$preset"
   echo "=== $preset: test"
-  ctest --preset "$preset"
+  if [ "$preset" = win32 ] && [ "$wine_runs" = no ]; then
+    ctest --preset "$preset" -R '^plugin_exports$'
+    echo "!!! win32: tests under Wine skipped (no 32-bit execution on this machine)"
+  else
+    ctest --preset "$preset"
+  fi
 done
 
 echo "=== fuzz: configure and build"

@@ -97,6 +97,38 @@ TEST_F(CastMember, AboutBoxIsOwnedByTheHostWindow) {
   EXPECT_EQ(boxes[0].owner, world_->windows.mainWindow());
 }
 
+// While a member exists the session's creation-error box is owned by the host's main window; the
+// format box by the session's own parent window.
+TEST_F(CastMember, CaptureBoxesOfALaterOpenHaveTheirOwners) {
+  member_ = createMember();
+  ASSERT_NE(member_, nullptr);
+  // Another member's destroy closes the session; the next create opens it again.
+  host_->releaseInstance(host_->createInstance(kCastMemberClassId));
+  WNDCLASSA attributes{};
+  ASSERT_FALSE(standin::windowClass("VideoCapWindow", &attributes)) << "the session closed";
+
+  standin::failWindowCreations(1);
+  InstanceHeader* other = host_->createInstance(kCastMemberClassId);
+  auto boxes = standin::messageBoxes();
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_EQ(boxes[0].text, "VideoCapWindow Creation Error.");
+  EXPECT_EQ(boxes[0].owner, world_->windows.mainWindow());
+  host_->releaseInstance(other);
+
+  standin::clearMessageBoxes();
+  behaviour_.formatRefusals = -1;
+  standin::installCamera(behaviour_, &frames_);
+  standin::scriptMessageBoxAnswers({IDCANCEL});
+  other = host_->createInstance(kCastMemberClassId);
+  boxes = standin::messageBoxes();
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_EQ(boxes[0].caption, "Kinetiscan");
+  standin::WindowInfo owner{};
+  ASSERT_TRUE(standin::windowInfo(boxes[0].owner, &owner));
+  EXPECT_EQ(owner.className, "VideoCapWindow");
+  host_->releaseInstance(other);
+}
+
 TEST_F(CastMember, ARefusedServiceIsNeverCalled) {
   host_->refuseService(kValueServicesId);
   host_->refuseService(kImageServicesId);
