@@ -180,7 +180,7 @@ void moduleOperation(hardening::Rig& rig, FuzzedDataProvider& input) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace kinetiscan;
   FuzzedDataProvider input(data, size);
-  hardening::Rig rig;
+  hardening::Rig& rig = fuzz::freshRig();
   rig.addOurCast();
   bool valuesMayStay = false;
   for (int step = 0; step < fuzz::kMaxSteps && input.remaining_bytes() > 0; ++step) {

@@ -24,6 +24,10 @@ void injectServiceFailure(host::Values& values, FuzzedDataProvider& input);
 // Whether a position now fails that keeps values alive on the host's side (releases, appends).
 bool valuesMayStay(const host::Values& values);
 
+// The process's one rig, reset to a new rig's state: each input starts where a fresh host would,
+// without paying for building one.
+hardening::Rig& freshRig();
+
 // Releases everything and aborts with the reason when the run left anything over.
 void requireBalanced(hardening::Rig& rig, bool judgeValues);
 

@@ -40,6 +40,33 @@ Rig::Rig(const camera::DriverBehaviour& driver) : behaviour(driver) {
   gdiAtStart_ = standin::liveGdiObjects();
 }
 
+void Rig::reset() {
+  releaseAll();
+  world.reset();
+  resetPluginForTest();
+  behaviour = camera::DriverBehaviour{};
+  frames.frames.clear();
+  standin::installCamera(behaviour, &frames);
+  host->allocator.refuseNext(0);
+  host->allocator.refuseRequest(0);
+  assetCallback->serviceAnswer = kOk;
+  spriteCallback->spriteNumber = kSpriteNumber;
+  spriteCallback->serviceAnswer = kOk;
+  spriteCallback->numberAnswer = kOk;
+  registry->dictionaryAnswer = kOk;
+  registry->giveNullDictionary = false;
+  registry->failingWrite = 0;
+  registry->writeFailure = kOk;
+  registry->writes.clear();
+  surface->kind = 1;
+  surface->hideDc = false;
+  surface->clearClip();
+  world = std::make_unique<host::World>(*host);
+  world->movies.setSpriteColour(kSpriteNumber, 255, 0, 0);
+  windowsAtStart_ = standin::liveWindowCount();
+  gdiAtStart_ = standin::liveGdiObjects();
+}
+
 Rig::~Rig() {
   releaseAll();
   surface.reset();
