@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The test command: installs what it needs, builds both targets and runs every test, natively
 # and the Win32 build under Wine (with the cross-target determinism check), then the whole native
-# suite under AddressSanitizer and UndefinedBehaviorSanitizer, then each fuzz target briefly.
+# suite under AddressSanitizer and UndefinedBehaviorSanitizer, then each fuzz target briefly, and
+# last the coverage of src/ by all of it.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -48,3 +49,10 @@ cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz --target fuzz_host_calls fuzz_frames fuzz_cast_walk
 echo "=== fuzz: run"
 fuzz/run.sh 20
+
+echo "=== coverage: the native suite and the fuzz corpus over src/"
+scripts/coverage.sh >build/coverage.log 2>&1 || {
+  tail -60 build/coverage.log
+  exit 1
+}
+tail -1 build/coverage.log

@@ -81,8 +81,8 @@ std::vector<Injection> injectionsFor(const Census& census) {
       {"spareService2", kSpareService2Id},   {"movieServices", kMovieServicesId},
       {"windowServices", kWindowServicesId}, {"imageServices", kImageServicesId}};
   for (const auto& [name, id] : services) {
-    all.push_back(
-        hostFault(std::string("refuse ") + name, [id](Rig& rig) { rig.host->refuseService(id); }));
+    all.push_back(hostFault(std::string("refuse ") + name,
+                            [serviceId = id](Rig& rig) { rig.host->refuseService(serviceId); }));
   }
   const Result failure = host::kHostFailure;
   const std::pair<const char*, std::function<void(Rig&)>> answers[] = {
