@@ -11,6 +11,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 
 namespace kinetiscan::play {
 
@@ -18,34 +19,49 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// The files a results folder holds that kinetiscan-play made; false with the offending names in
-// `foreign` when it holds anything else. Without a manifest (results of versions that wrote
-// none) only the exact result names count as the program's.
+// The names a results folder's manifest lists. Folders of versions that wrote no manifest are
+// recognised by their summary.txt, whose "outputs in" line names the files of that run.
+bool listedResults(const fs::path& folder, std::vector<std::string>* listed) {
+  std::error_code failure;
+  const fs::path manifestPath = folder / OutputFolder::kManifest;
+  if (fs::is_regular_file(fs::symlink_status(manifestPath, failure))) {
+    std::ifstream manifest(manifestPath);
+    std::string line;
+    std::getline(manifest, line);  // the title
+    while (std::getline(manifest, line)) listed->push_back(line);
+    listed->push_back(OutputFolder::kManifest);
+    return true;
+  }
+  const fs::path summaryPath = folder / "summary.txt";
+  if (!fs::is_regular_file(fs::symlink_status(summaryPath, failure)) ||
+      fs::file_size(summaryPath, failure) > (1u << 20)) {
+    return false;
+  }
+  std::ifstream summary(summaryPath);
+  for (std::string line; std::getline(summary, line);) {
+    if (line.rfind("  outputs in ", 0) != 0 || line.rfind(':') == std::string::npos) continue;
+    std::istringstream names(line.substr(line.rfind(':') + 1));
+    for (std::string name; names >> name;) {
+      if (OutputFolder::isResultName(name)) listed->push_back(name);
+    }
+    return std::find(listed->begin(), listed->end(), "summary.txt") != listed->end();
+  }
+  return false;
+}
+
+// The files of a results folder that kinetiscan-play made; false with the offending names in
+// `foreign` when it holds anything else, or anything at all without a list of what it made.
 bool ownedFiles(const fs::path& folder, std::vector<std::string>* owned,
                 std::vector<std::string>* foreign, std::string* error) {
   std::vector<std::string> listed;
-  bool hasManifest = false;
-  {
-    std::error_code failure;
-    const fs::file_status status = fs::symlink_status(folder / OutputFolder::kManifest, failure);
-    if (fs::is_regular_file(status)) {
-      hasManifest = true;
-      std::ifstream manifest(folder / OutputFolder::kManifest);
-      std::string line;
-      std::getline(manifest, line);  // the title
-      while (std::getline(manifest, line)) listed.push_back(line);
-    }
-  }
+  listedResults(folder, &listed);
   std::error_code failure;
   fs::directory_iterator entries(folder, failure);
   for (; !failure && entries != fs::directory_iterator(); entries.increment(failure)) {
     const std::string name = entries->path().filename().string();
     std::error_code status;
     const bool regular = entries->is_regular_file(status) && !entries->is_symlink(status);
-    const bool known = hasManifest
-                           ? name == OutputFolder::kManifest ||
-                                 std::find(listed.begin(), listed.end(), name) != listed.end()
-                           : OutputFolder::isResultName(name);
+    const bool known = std::find(listed.begin(), listed.end(), name) != listed.end();
     if (regular && !status && known) {
       owned->push_back(name);
     } else {
