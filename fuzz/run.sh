@@ -1,14 +1,15 @@
 #!/usr/bin/env bash
 # Runs each fuzz target of the `fuzz` build for a bounded time, starting from the checked-in seed
 # corpus copied to a scratch folder, so runs never write into the repository.
-# Usage: fuzz/run.sh SECONDS_PER_TARGET [TARGET...]   (targets: host_calls frames cast_walk)
+# Usage: fuzz/run.sh SECONDS_PER_TARGET [TARGET...]   (targets: host_calls frames cast_walk
+#        image_file webcam_frames at_options)
 # Keep what a long run found with: build/fuzz/bin/fuzz_T -merge=1 fuzz/corpus/T SCRATCH/T
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:?seconds per target}
 shift
 targets=("$@")
-[ ${#targets[@]} -eq 0 ] && targets=(host_calls frames cast_walk)
+[ ${#targets[@]} -eq 0 ] && targets=(host_calls frames cast_walk image_file webcam_frames at_options)
 scratch=${KINETISCAN_FUZZ_SCRATCH:-$(mktemp -d)}
 echo "fuzz: scratch corpus and any crash files in $scratch"
 
