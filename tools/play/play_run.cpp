@@ -109,7 +109,7 @@ bool Run::setUp() {
   if (clamped) {
     err_ << "kinetiscan-play: note: run.gif shows each frame for " << kMaxGifDelay / 100 << "."
          << kMaxGifDelay % 100 << " s, the longest a GIF frame can last, instead of "
-         << std::max(figures_.rateMs, 50) * std::int64_t{options_.gifEvery} / 1000.0 << " s\n";
+         << std::max(figures_.rateMs, 50) * std::int64_t{options_.gifEvery} / 1000 << " s\n";
   }
   if (!log_.open(folder_.staged("track.csv"), folder_.staged("track.jsonl"), &error) ||
       !gif_.open(folder_.staged("run.gif"), kStageWidth, kStageHeight, delay, &error)) {
