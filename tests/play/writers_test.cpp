@@ -187,6 +187,23 @@ TEST_F(Writers, ResultsReplaceTheEarlierOnesWholeAndOnlyWhenCommitted) {
       << "the earlier run's stage-0003.png is gone, and no staging folder is left";
 }
 
+TEST_F(Writers, ResultsOfVersionsWithoutAManifestAreKnownByTheirSummary) {
+  std::filesystem::create_directory(path("out"));
+  writeFile("out/summary.txt", "frames: 3\n  outputs in out: run.gif summary.txt\n");
+  writeFile("out/run.gif", "GIF89a");
+  writeFile("out/track.csv", "not in that summary's list");
+  OutputFolder folder;
+  std::string error;
+  EXPECT_FALSE(folder.open(path("out"), &error));
+  EXPECT_NE(error.find("track.csv"), std::string::npos) << error;
+  std::filesystem::remove(path("out/track.csv"));
+  ASSERT_TRUE(folder.open(path("out"), &error)) << error;
+  std::ofstream(folder.staged("track.csv")) << "new";
+  ASSERT_TRUE(folder.commit(&error)) << error;
+  EXPECT_FALSE(std::filesystem::exists(path("out/run.gif")));
+  EXPECT_TRUE(std::filesystem::exists(path("out/track.csv")));
+}
+
 TEST_F(Writers, AnAbandonedRunLeavesNothing) {
   {
     OutputFolder folder;
