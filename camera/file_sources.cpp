@@ -5,15 +5,7 @@
 #include <filesystem>
 #include <fstream>
 
-#define STB_IMAGE_IMPLEMENTATION
-#define STBI_NO_STDIO_FAILURE_STRINGS
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
-#pragma GCC diagnostic ignored "-Wshadow"
-#pragma GCC diagnostic ignored "-Wsign-compare"
-#pragma GCC diagnostic ignored "-Wunused-but-set-variable"
-#include <stb_image.h>
-#pragma GCC diagnostic pop
+#include "camera/image_decoder.h"
 
 namespace kinetiscan::camera {
 namespace {
@@ -36,37 +28,59 @@ class FrameList : public FrameSource {
   std::size_t position_ = 0;
 };
 
-bool isImageFile(const std::filesystem::path& path) {
+std::string lowerExtension(const std::filesystem::path& path) {
   std::string extension = path.extension().string();
   std::transform(extension.begin(), extension.end(), extension.begin(),
                  [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  for (const char* known : {".png", ".jpg", ".jpeg", ".ppm", ".pgm", ".bmp", ".tga", ".gif"}) {
+  return extension;
+}
+
+bool isImageFile(const std::filesystem::path& path) {
+  const std::string extension = lowerExtension(path);
+  for (const char* known : {".png", ".jpg", ".jpeg", ".bmp"}) {
     if (extension == known) return true;
   }
   return false;
+}
+
+// The format named by an extension of an image format that is not read, or null. Such files are
+// refused rather than skipped without a word.
+const char* unreadImageFormat(const std::filesystem::path& path) {
+  static const std::pair<const char*, const char*> kOthers[] = {
+      {".gif", "GIF"},  {".ppm", "PNM"},   {".pgm", "PNM"},  {".pbm", "PNM"}, {".pnm", "PNM"},
+      {".pam", "PAM"},  {".tga", "TGA"},   {".psd", "PSD"},  {".hdr", "HDR"}, {".pic", "PIC"},
+      {".tif", "TIFF"}, {".tiff", "TIFF"}, {".webp", "WebP"}};
+  const std::string extension = lowerExtension(path);
+  for (const auto& [name, format] : kOthers) {
+    if (extension == name) return format;
+  }
+  return nullptr;
 }
 
 }  // namespace
 
 Frame frameFromImage(const std::uint8_t* pixels, int width, int height, int channels) {
   Frame frame(kFrameBytes, 0);
-  for (int row = 0; row < kHeight; ++row) {
+  if (pixels == nullptr || width <= 0 || height <= 0 || channels <= 0) return frame;
+  // Positions in 64 bits: a column index times a width of millions overflows an int.
+  const std::int64_t w = width, h = height;
+  for (std::int64_t row = 0; row < kHeight; ++row) {
     // Frame row 0 is the bottom of the picture; image row 0 is its top.
-    const int top = (kHeight - 1 - row) * height / kHeight;
-    const int bottom = std::max(top + 1, (kHeight - row) * height / kHeight);
-    for (int column = 0; column < kWidth; ++column) {
-      const int left = column * width / kWidth;
-      const int right = std::max(left + 1, (column + 1) * width / kWidth);
-      unsigned sum[3] = {0, 0, 0};
-      for (int y = top; y < bottom; ++y) {
-        for (int x = left; x < right; ++x) {
-          const std::uint8_t* source =
-              pixels + (static_cast<std::size_t>(y) * width + x) * channels;
+    const std::int64_t top = (kHeight - 1 - row) * h / kHeight;
+    const std::int64_t bottom = std::max(top + 1, (kHeight - row) * h / kHeight);
+    for (std::int64_t column = 0; column < kWidth; ++column) {
+      const std::int64_t left = column * w / kWidth;
+      const std::int64_t right = std::max(left + 1, (column + 1) * w / kWidth);
+      std::uint64_t sum[3] = {0, 0, 0};
+      for (std::int64_t y = top; y < bottom; ++y) {
+        const std::uint8_t* line = pixels + static_cast<std::size_t>(y * w) * channels;
+        for (std::int64_t x = left; x < right; ++x) {
+          const std::uint8_t* source = line + static_cast<std::size_t>(x) * channels;
           for (int k = 0; k < 3; ++k) sum[k] += source[channels >= 3 ? k : 0];
         }
       }
-      const unsigned count = static_cast<unsigned>((bottom - top) * (right - left));
-      std::uint8_t* target = &frame[(row * kWidth + column) * 3];
+      const std::uint64_t count = static_cast<std::uint64_t>((bottom - top) * (right - left));
+      std::uint8_t* target = &frame[static_cast<std::size_t>(row * kWidth + column) * 3];
       target[0] = static_cast<std::uint8_t>(sum[2] / count);  // blue
       target[1] = static_cast<std::uint8_t>(sum[1] / count);  // green
       target[2] = static_cast<std::uint8_t>(sum[0] / count);  // red
@@ -79,15 +93,13 @@ std::unique_ptr<FrameSource> openImageFiles(const std::vector<std::string>& file
                                             std::string* error) {
   std::vector<Frame> frames;
   for (const std::string& file : files) {
-    int width = 0, height = 0, channels = 0;
-    stbi_uc* pixels = stbi_load(file.c_str(), &width, &height, &channels, 3);
-    if (pixels == nullptr) {
-      if (error != nullptr)
-        *error = file + ": not a readable image (" + stbi_failure_reason() + ")";
+    DecodedImage image;
+    std::string why;
+    if (!readImageFile(file, &image, &why)) {
+      if (error != nullptr) *error = file + ": " + why;
       return nullptr;
     }
-    frames.push_back(frameFromImage(pixels, width, height, 3));
-    stbi_image_free(pixels);
+    frames.push_back(frameFromImage(image.rgb.data(), image.width, image.height, 3));
   }
   if (frames.empty()) {
     if (error != nullptr) *error = "no images given";
@@ -98,18 +110,37 @@ std::unique_ptr<FrameSource> openImageFiles(const std::vector<std::string>& file
 
 std::unique_ptr<FrameSource> openImageFolder(const std::string& folder, bool loop,
                                              std::string* error) {
+  namespace fs = std::filesystem;
   std::error_code failure;
   std::vector<std::string> files;
-  for (const auto& entry : std::filesystem::directory_iterator(folder, failure)) {
-    if (entry.is_regular_file() && isImageFile(entry.path()))
-      files.push_back(entry.path().string());
+  // Error codes throughout: an entry that cannot be examined (a symlink loop, a dangling link,
+  // a name the folder lost meanwhile) must not end the program with an exception.
+  fs::directory_iterator entries(folder, failure);
+  for (; !failure && entries != fs::directory_iterator(); entries.increment(failure)) {
+    const fs::path& path = entries->path();
+    if (const char* format = unreadImageFormat(path)) {
+      if (error != nullptr) {
+        *error = path.string() + ": named as a " + format +
+                 " image; only PNG, JPEG and BMP images are read";
+      }
+      return nullptr;
+    }
+    if (!isImageFile(path)) continue;
+    std::error_code status;
+    const bool regular = entries->is_regular_file(status);
+    if (status) {
+      if (error != nullptr) *error = path.string() + ": " + status.message();
+      return nullptr;
+    }
+    if (regular) files.push_back(path.string());
   }
   if (failure) {
     if (error != nullptr) *error = folder + ": " + failure.message();
     return nullptr;
   }
   if (files.empty()) {
-    if (error != nullptr) *error = folder + ": no image files in this folder";
+    if (error != nullptr)
+      *error = folder + ": no image files (.png, .jpg, .jpeg or .bmp) in this folder";
     return nullptr;
   }
   std::sort(files.begin(), files.end());

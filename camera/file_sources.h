@@ -1,5 +1,5 @@
-// Frame sources read from files: still images (PNG, JPEG, PPM and the other formats stb_image
-// reads) scaled to 160x120, and raw files of consecutive 57600-byte bottom-up BGR frames.
+// Frame sources read from files: still images (PNG, JPEG and BMP, see image_decoder.h) scaled to
+// 160x120, and raw files of consecutive 57600-byte bottom-up BGR frames.
 #pragma once
 
 #include <memory>
@@ -18,7 +18,8 @@ Frame frameFromImage(const std::uint8_t* pixels, int width, int height, int chan
 // Null with the reason in `error` when a file cannot be read or decoded.
 std::unique_ptr<FrameSource> openImageFiles(const std::vector<std::string>& files, bool loop,
                                             std::string* error);
-// The image files of a folder, sorted by name.
+// The .png, .jpg, .jpeg and .bmp files of a folder, sorted by name. A file named as another image
+// format (.gif, .ppm, .tga, ...) is refused rather than skipped.
 std::unique_ptr<FrameSource> openImageFolder(const std::string& folder, bool loop,
                                              std::string* error);
 // A raw file must hold a whole number of frames, at least one.

@@ -7,7 +7,7 @@ set -euo pipefail
 packages=(
   cmake make g++ pkg-config binutils
   googletest libgtest-dev libbenchmark-dev
-  libcli11-dev libgif-dev libpng-dev libstb-dev nlohmann-json3-dev
+  libcli11-dev libgif-dev libjpeg62-turbo-dev libpng-dev libstb-dev nlohmann-json3-dev
   clang libclang-rt-14-dev llvm-14
 )
 if [ "${1:-all}" != native ]; then

@@ -46,7 +46,8 @@ done
 
 echo "=== fuzz: configure and build"
 cmake --preset fuzz >/dev/null
-cmake --build --preset fuzz --target fuzz_host_calls fuzz_frames fuzz_cast_walk
+cmake --build --preset fuzz --target fuzz_host_calls fuzz_frames fuzz_cast_walk fuzz_image_file \
+  fuzz_webcam_frames fuzz_at_options
 echo "=== fuzz: run"
 fuzz/run.sh 20
 

@@ -32,12 +32,19 @@ class EndToEnd : public ScratchFolder {
     for (std::string line; std::getline(in, line);) all.push_back(line);
     return all;
   }
-  // The files in the results folder, staging folders included.
+  // The files in the results folder but its manifest, and any staging folder left beside it.
   std::vector<std::string> results(const std::string& folder = "out") const {
     std::vector<std::string> names;
     std::error_code ignored;
     for (const auto& entry : std::filesystem::directory_iterator(path(folder), ignored)) {
-      names.push_back(entry.path().filename().string());
+      if (entry.path().filename() != ".kinetiscan-play") {
+        names.push_back(entry.path().filename().string());
+      }
+    }
+    for (const auto& entry : std::filesystem::directory_iterator(folder_, ignored)) {
+      if (entry.path().filename().string().find(".kinetiscan-play-") != std::string::npos) {
+        names.push_back(entry.path().filename().string());
+      }
     }
     std::sort(names.begin(), names.end());
     return names;

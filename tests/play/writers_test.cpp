@@ -164,27 +164,44 @@ TEST(TrackLog, HostValuesAreDescribedByKind) {
   EXPECT_EQ(describeValue(odd).dump(), R"({"kind":42})");
 }
 
-TEST_F(Writers, ResultsAppearOnlyWhenCommitted) {
-  writeFile("stage-0003.png", "from an earlier run");
-  writeFile("keep.txt", "not ours");
-  {
+TEST_F(Writers, ResultsReplaceTheEarlierOnesWholeAndOnlyWhenCommitted) {
+  const auto commitRun = [this](const std::vector<std::string>& names) {
     OutputFolder folder;
     std::string error;
-    ASSERT_TRUE(folder.open(folder_.string(), &error)) << error;
-    std::ofstream(folder.staged("summary.txt")) << "done";
-    std::ofstream(folder.staged("stage-0010.png")) << "picture";
-    EXPECT_FALSE(std::filesystem::exists(path("summary.txt")));
-    ASSERT_TRUE(folder.commit(&error)) << error;
+    EXPECT_TRUE(folder.open(path("out"), &error)) << error;
+    for (const std::string& name : names) std::ofstream(folder.staged(name)) << "new " << name;
+    EXPECT_FALSE(std::filesystem::exists(path("out/" + names.back()))) << "not before the commit";
+    EXPECT_TRUE(folder.commit(&error)) << error;
+  };
+  commitRun({"summary.txt", "stage-0003.png"});
+  commitRun({"summary.txt", "stage-0010.png"});
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(folder_)) {
+    for (const auto& inner : std::filesystem::directory_iterator(entry.path())) {
+      names.push_back(entry.path().filename().string() + "/" + inner.path().filename().string());
+    }
   }
-  EXPECT_TRUE(std::filesystem::exists(path("summary.txt")));
-  EXPECT_TRUE(std::filesystem::exists(path("stage-0010.png")));
-  EXPECT_FALSE(std::filesystem::exists(path("stage-0003.png"))) << "an earlier run's result";
-  EXPECT_TRUE(std::filesystem::exists(path("keep.txt")));
-  int entries = 0;
-  for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(folder_)) {
-    ++entries;
-  }
-  EXPECT_EQ(entries, 3) << "no staging folder is left";
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"out/.kinetiscan-play", "out/stage-0010.png",
+                                             "out/summary.txt"}))
+      << "the earlier run's stage-0003.png is gone, and no staging folder is left";
+}
+
+TEST_F(Writers, ResultsOfVersionsWithoutAManifestAreKnownByTheirSummary) {
+  std::filesystem::create_directory(path("out"));
+  writeFile("out/summary.txt", "frames: 3\n  outputs in out: run.gif summary.txt\n");
+  writeFile("out/run.gif", "GIF89a");
+  writeFile("out/track.csv", "not in that summary's list");
+  OutputFolder folder;
+  std::string error;
+  EXPECT_FALSE(folder.open(path("out"), &error));
+  EXPECT_NE(error.find("track.csv"), std::string::npos) << error;
+  std::filesystem::remove(path("out/track.csv"));
+  ASSERT_TRUE(folder.open(path("out"), &error)) << error;
+  std::ofstream(folder.staged("track.csv")) << "new";
+  ASSERT_TRUE(folder.commit(&error)) << error;
+  EXPECT_FALSE(std::filesystem::exists(path("out/run.gif")));
+  EXPECT_TRUE(std::filesystem::exists(path("out/track.csv")));
 }
 
 TEST_F(Writers, AnAbandonedRunLeavesNothing) {
@@ -194,7 +211,7 @@ TEST_F(Writers, AnAbandonedRunLeavesNothing) {
     ASSERT_TRUE(folder.open(path("results"), &error)) << error;
     std::ofstream(folder.staged("track.csv")) << "frame\n";
   }
-  EXPECT_TRUE(std::filesystem::is_empty(path("results")));
+  EXPECT_TRUE(std::filesystem::is_empty(folder_)) << "neither results nor a staging folder";
   OutputFolder blocked;
   std::string error;
   writeFile("file", "x");

@@ -1,7 +1,9 @@
 // kinetiscan-play: shows the motion sensor at work, with no Windows machine and no host
 // application. See --help.
 #include <csignal>
+#include <exception>
 #include <iostream>
+#include <new>
 
 #include "options.h"
 #include "play_run.h"
@@ -13,12 +15,24 @@ extern "C" void requestStop(int) { kinetiscan::play::stopRequested = 1; }
 }  // namespace
 
 int main(int argc, char** argv) {
-  const kinetiscan::play::ParseOutcome parsed = kinetiscan::play::parseOptions(argc, argv);
-  if (!parsed.options) {
-    (parsed.exitCode == 0 ? std::cout : std::cerr) << parsed.message << "\n";
-    return parsed.exitCode;
+  // Whatever escapes the run (a file system error, memory running out) ends it with a message
+  // and exit code 1; unwinding to here has removed the staging folder and left earlier results
+  // as they were.
+  try {
+    const kinetiscan::play::ParseOutcome parsed = kinetiscan::play::parseOptions(argc, argv);
+    if (!parsed.options) {
+      (parsed.exitCode == 0 ? std::cout : std::cerr) << parsed.message << "\n";
+      return parsed.exitCode;
+    }
+    std::signal(SIGINT, requestStop);
+    std::signal(SIGTERM, requestStop);
+    return kinetiscan::play::runPlay(*parsed.options, std::cout, std::cerr);
+  } catch (const std::bad_alloc&) {
+    std::cerr << "kinetiscan-play: out of memory; no results kept\n";
+  } catch (const std::exception& error) {
+    std::cerr << "kinetiscan-play: " << error.what() << "; no results kept\n";
+  } catch (...) {
+    std::cerr << "kinetiscan-play: unexpected failure; no results kept\n";
   }
-  std::signal(SIGINT, requestStop);
-  std::signal(SIGTERM, requestStop);
-  return kinetiscan::play::runPlay(*parsed.options, std::cout, std::cerr);
+  return 1;
 }

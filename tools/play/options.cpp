@@ -4,6 +4,7 @@
 #include <CLI/CLI.hpp>
 #include <charconv>
 #include <cmath>
+#include <filesystem>
 #include <sstream>
 
 namespace kinetiscan::play {
@@ -57,6 +58,18 @@ bool parseCall(std::vector<std::string> words, ScriptCall* call, std::string* er
     call->arguments.push_back(argument);
   }
   return true;
+}
+
+// Results written into the images folder would be played by the next run.
+bool outsideInput(const std::string& out, const std::string& images) {
+  namespace fs = std::filesystem;
+  std::error_code failure;
+  const fs::path in = fs::weakly_canonical(fs::absolute(images, failure), failure);
+  if (failure) return true;  // the input's own error is reported when it is opened
+  const fs::path results = fs::weakly_canonical(fs::absolute(out, failure), failure);
+  if (failure) return true;
+  const fs::path relative = results.lexically_relative(in);
+  return relative.empty() || *relative.begin() == "..";
 }
 
 bool parsePngList(const std::string& text, PlayOptions* options, std::string* error) {
@@ -131,9 +144,12 @@ ParseOutcome parseOptions(int argc, const char* const* argv) {
   double adaptivity = 0, sensitivity = 0;
   std::int32_t mindensity = 0;
   auto* imagesOption =
-      app.add_option("--images", images, "play the image files of a folder, in name order");
+      app.add_option("--images", images,
+                     "play the images of a folder in name order: PNG, JPEG or BMP files "
+                     "(.png, .jpg, .jpeg, .bmp) of at most 8192 pixels a side");
   auto* rawOption = app.add_option("--raw", raw, "play a raw file of 160x120 bottom-up BGR frames");
-  auto* deviceOption = app.add_option("--device", device, "use a V4L2 webcam, e.g. /dev/video0");
+  auto* deviceOption =
+      app.add_option("--device", device, "use a V4L2 webcam (YUYV or MJPEG), e.g. /dev/video0");
   imagesOption->excludes(rawOption, deviceOption);
   rawOption->excludes(deviceOption);
   app.add_flag("--loop", options.loop, "replay the folder or raw file until --frames are done");
@@ -158,7 +174,9 @@ ParseOutcome parseOptions(int argc, const char* const* argv) {
                  "--at 40 trackcolor 255,0,0 30, --at 50 block 10,20,60,80")
       ->expected(1, 64)
       ->allow_extra_args();
-  app.add_option("--out", options.outDir, "folder for the pictures, logs and summary")
+  app.add_option("--out", options.outDir,
+                 "folder for the pictures, logs and summary; each run replaces it whole, so it "
+                 "may hold only kinetiscan-play's results")
       ->capture_default_str();
   app.add_option("--png-at", pngAt, "frames kept as stage PNGs: numbers, 'last' or 'none'")
       ->capture_default_str();
@@ -206,6 +224,11 @@ ParseOutcome parseOptions(int argc, const char* const* argv) {
   }
   if (!parsePngList(pngAt, &options, &error)) return fail(error);
   if (options.outDir.empty()) return fail("--out: the folder name is empty");
+  if (options.input == InputKind::kImages && !outsideInput(options.outDir, options.inputPath)) {
+    return fail("--out " + options.outDir +
+                " is the --images folder or inside it; the next run "
+                "would play its results");
+  }
   outcome.options = std::move(options);
   return outcome;
 }

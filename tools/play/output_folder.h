@@ -1,6 +1,8 @@
-// The results folder. Everything is written into a private staging folder inside it and moved
-// into place only when the run has succeeded, so a failed or interrupted run leaves no
-// half-written file that looks like a result.
+// The results folder. It belongs to kinetiscan-play: a manifest in it lists the files a run made,
+// and a folder holding anything else is refused before the run starts, so no file the program
+// did not make is ever replaced or deleted. A run writes into a staging folder beside it and,
+// once it has succeeded, swaps the two in one rename: whatever fails, the folder holds either
+// the previous results whole or the new ones whole.
 #pragma once
 
 #include <string>
@@ -15,23 +17,30 @@ class OutputFolder {
   OutputFolder(const OutputFolder&) = delete;
   OutputFolder& operator=(const OutputFolder&) = delete;
 
-  // Creates the folder if needed, and the staging folder in it.
+  // Checks that the folder is absent, empty or holds only earlier results, and makes the staging
+  // folder beside it (creating the parent folders if needed).
   bool open(const std::string& folder, std::string* error);
   // Where to write a result of this name while the run lasts.
   std::string staged(const std::string& name);
-  // Removes the results of an earlier run, then moves every staged file into the folder.
+  // Writes the manifest, then swaps the staging folder with the folder of earlier results, which
+  // is then removed file by file, listed files only.
   bool commit(std::string* error);
   void discard();
 
   const std::string& folder() const { return folder_; }
+  // The results staged so far, the manifest not included.
   const std::vector<std::string>& names() const { return names_; }
 
-  // Whether a file name is one that kinetiscan-play writes (and so replaces).
+  // The manifest's name, in the results folder.
+  static constexpr const char* kManifest = ".kinetiscan-play";
+  // Whether a name is one kinetiscan-play writes: stage-NNNN.png, run.gif, track.csv,
+  // track.jsonl, summary.txt.
   static bool isResultName(const std::string& name);
 
  private:
-  std::string folder_;
-  std::string staging_;
+  std::string folder_;   // as given, for messages
+  std::string target_;   // absolute
+  std::string staging_;  // absolute, beside target_
   std::vector<std::string> names_;
 };
 

@@ -6,6 +6,7 @@
 #include <png.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 
@@ -112,6 +113,12 @@ std::uint8_t paletteIndex(std::uint8_t red, std::uint8_t green, std::uint8_t blu
   return static_cast<std::uint8_t>(best);
 }
 
+int gifDelay(std::int64_t rateMs, std::int64_t gifEvery, bool* clamped) {
+  const std::int64_t wanted = (std::max<std::int64_t>(rateMs, 50) * gifEvery + 5) / 10;
+  *clamped = wanted > kMaxGifDelay;
+  return static_cast<int>(std::clamp<std::int64_t>(wanted, 2, kMaxGifDelay));
+}
+
 GifAnimation::~GifAnimation() {
   if (file_ != nullptr) EGifCloseFile(file_, nullptr);
 }
@@ -127,7 +134,7 @@ bool GifAnimation::open(const std::string& path, int width, int height, int dela
     *error = path + ": cannot create";
     return false;
   }
-  width_ = width, height_ = height, delay_ = delayCentiseconds;
+  width_ = width, height_ = height, delay_ = std::clamp(delayCentiseconds, 0, kMaxGifDelay);
   GifColorType colours[256];
   for (int i = 0; i < 256; ++i) {
     std::uint8_t rgb[3];

@@ -28,6 +28,14 @@ bool writePng(const std::string& path, const Picture& picture, std::string* erro
 std::uint8_t paletteIndex(std::uint8_t red, std::uint8_t green, std::uint8_t blue);
 void paletteColour(std::uint8_t index, std::uint8_t rgb[3]);
 
+// The longest a GIF frame can show, in hundredths of a second: the field has 16 bits.
+constexpr int kMaxGifDelay = 65535;
+
+// The delay of each GIF frame for frames `rateMs` apart (at least 50 ms, the capture rate) of
+// which every `gifEvery`-th is kept, computed in 64 bits and clamped to 2..kMaxGifDelay (a delay
+// under 2 is played slowly by most viewers). `clamped` tells whether the longest delay was cut.
+int gifDelay(std::int64_t rateMs, std::int64_t gifEvery, bool* clamped);
+
 class GifAnimation {
  public:
   GifAnimation() = default;

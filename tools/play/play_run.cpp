@@ -104,8 +104,13 @@ bool Run::setUp() {
   // A webcam paces itself; waiting on top of it would only make its frames older.
   const bool paced = options_.input == InputKind::kDevice;
   figures_.rateMs = options_.rateMs >= 0 ? options_.rateMs : paced ? 0 : session_.previewRateMs();
-  // GIF delays count hundredths of a second; a delay under 2 is played slowly by most viewers.
-  const int delay = std::max(2, (std::max(figures_.rateMs, 50) * options_.gifEvery + 5) / 10);
+  bool clamped = false;
+  const int delay = gifDelay(figures_.rateMs, options_.gifEvery, &clamped);
+  if (clamped) {
+    err_ << "kinetiscan-play: note: run.gif shows each frame for " << kMaxGifDelay / 100 << "."
+         << kMaxGifDelay % 100 << " s, the longest a GIF frame can last, instead of "
+         << std::max(figures_.rateMs, 50) * std::int64_t{options_.gifEvery} / 1000 << " s\n";
+  }
   if (!log_.open(folder_.staged("track.csv"), folder_.staged("track.jsonl"), &error) ||
       !gif_.open(folder_.staged("run.gif"), kStageWidth, kStageHeight, delay, &error)) {
     return fail(error);

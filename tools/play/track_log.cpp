@@ -33,7 +33,9 @@ std::string callText(const CallRecord& call) {
   char code[16];
   std::snprintf(code, sizeof code, "0x%08x", static_cast<unsigned>(call.result));
   text += ")=" + std::string(call.result == kOk ? "0" : code);
-  if (!call.value.is_null()) text += " " + call.value.dump();
+  if (!call.value.is_null()) {
+    text += " " + call.value.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+  }
   return text;
 }
 
@@ -41,7 +43,47 @@ bool writeAll(std::FILE* file, const std::string& text) {
   return std::fwrite(text.data(), 1, text.size(), file) == text.size();
 }
 
+// The length of the well-formed UTF-8 sequence at `at`, or 0.
+std::size_t utf8Sequence(const std::string& text, std::size_t at) {
+  const auto byte = [&](std::size_t i) {
+    return at + i < text.size() ? static_cast<unsigned char>(text[at + i]) : 0u;
+  };
+  const auto continuation = [&](std::size_t i, unsigned low = 0x80, unsigned high = 0xBF) {
+    return byte(i) >= low && byte(i) <= high;
+  };
+  const unsigned lead = byte(0);
+  if (lead < 0x80) return 1;
+  if (lead >= 0xC2 && lead <= 0xDF) return continuation(1) ? 2 : 0;
+  if (lead >= 0xE0 && lead <= 0xEF) {
+    // No overlong forms, no UTF-16 surrogates.
+    const unsigned low = lead == 0xE0 ? 0xA0 : 0x80, high = lead == 0xED ? 0x9F : 0xBF;
+    return continuation(1, low, high) && continuation(2) ? 3 : 0;
+  }
+  if (lead >= 0xF0 && lead <= 0xF4) {
+    const unsigned low = lead == 0xF0 ? 0x90 : 0x80, high = lead == 0xF4 ? 0x8F : 0xBF;
+    return continuation(1, low, high) && continuation(2) && continuation(3) ? 4 : 0;
+  }
+  return 0;
+}
+
 }  // namespace
+
+std::string escapeInvalidUtf8(const std::string& text) {
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t at = 0; at < text.size();) {
+    if (const std::size_t length = utf8Sequence(text, at); length != 0) {
+      out.append(text, at, length);
+      at += length;
+      continue;
+    }
+    char escaped[8];
+    std::snprintf(escaped, sizeof escaped, "\\x%02X", static_cast<unsigned char>(text[at]));
+    out += escaped;
+    ++at;
+  }
+  return out;
+}
 
 nlohmann::json describeValue(const host::Value& value) {
   using nlohmann::json;
@@ -51,7 +93,7 @@ nlohmann::json describeValue(const host::Value& value) {
     case host::kValueFloat:
       return std::isfinite(value.real) ? json{{"float", value.real}} : json{{"float", nullptr}};
     case host::kValueString:
-      return {{"string", value.text}};
+      return {{"string", escapeInvalidUtf8(value.text)}};
     case host::kValuePoint:
       return {{"point", {value.point.vertical, value.point.horizontal}}};
     case host::kValueRect:
@@ -111,8 +153,12 @@ nlohmann::json jsonRecord(const FrameRecord& record) {
   for (const HostPoint& p : record.centres) centres.push_back({p.vertical, p.horizontal});
   for (const HostRect& r : record.rects) rects.push_back({r.top, r.left, r.bottom, r.right});
   for (const CallRecord& call : record.calls) {
-    calls.push_back({{"method", call.method},
-                     {"arguments", call.arguments},
+    json arguments = json::array();
+    for (const std::string& argument : call.arguments) {
+      arguments.push_back(escapeInvalidUtf8(argument));
+    }
+    calls.push_back({{"method", escapeInvalidUtf8(call.method)},
+                     {"arguments", arguments},
                      {"result", static_cast<std::uint32_t>(call.result)},
                      {"value", call.value}});
   }
@@ -153,7 +199,10 @@ bool TrackLog::open(const std::string& csvPath, const std::string& jsonPath, std
 }
 
 bool TrackLog::add(const FrameRecord& record, std::string* error) {
-  if (!writeAll(csv_, csvLine(record)) || !writeAll(json_, jsonRecord(record).dump() + "\n")) {
+  if (!writeAll(csv_, csvLine(record)) ||
+      !writeAll(json_,
+                jsonRecord(record).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) +
+                    "\n")) {
     *error = "cannot write the track log";
     return false;
   }

@@ -33,8 +33,12 @@ struct FrameRecord {
 // A host value as the log shows it, e.g. {"point":[60,80]} or {"colour":[255,0,0]}.
 nlohmann::json describeValue(const host::Value& value);
 
+// Text as valid UTF-8: each byte that is not part of a well-formed sequence becomes "\xNN".
+std::string escapeInvalidUtf8(const std::string& text);
+
 std::string csvHeader();
 std::string csvLine(const FrameRecord& record);
+// Strings in it are valid UTF-8 (see escapeInvalidUtf8), so dumping it cannot throw.
 nlohmann::json jsonRecord(const FrameRecord& record);
 
 class TrackLog {
