@@ -108,6 +108,32 @@ std::unique_ptr<FrameSource> openImageFiles(const std::vector<std::string>& file
   return std::make_unique<FrameList>(std::move(frames), loop);
 }
 
+bool naturalLess(const std::string& a, const std::string& b) {
+  auto digit = [](char c) { return c >= '0' && c <= '9'; };
+  std::size_t i = 0, j = 0;
+  while (i < a.size() && j < b.size()) {
+    if (digit(a[i]) && digit(b[j])) {
+      // Compare the numbers by value: leading zeros off, then length, then digits.
+      std::size_t startA = i, startB = j;
+      while (startA < a.size() && a[startA] == '0') ++startA;
+      while (startB < b.size() && b[startB] == '0') ++startB;
+      std::size_t endA = startA, endB = startB;
+      while (endA < a.size() && digit(a[endA])) ++endA;
+      while (endB < b.size() && digit(b[endB])) ++endB;
+      if (endA - startA != endB - startB) return endA - startA < endB - startB;
+      const int order = a.compare(startA, endA - startA, b, startB, endB - startB);
+      if (order != 0) return order < 0;
+      // Equal values: fewer leading zeros first, so the order stays total.
+      if (startA - i != startB - j) return startA - i < startB - j;
+      i = endA, j = endB;
+      continue;
+    }
+    if (a[i] != b[j]) return static_cast<unsigned char>(a[i]) < static_cast<unsigned char>(b[j]);
+    ++i, ++j;
+  }
+  return a.size() - i < b.size() - j;
+}
+
 std::unique_ptr<FrameSource> openImageFolder(const std::string& folder, bool loop,
                                              std::string* error) {
   namespace fs = std::filesystem;
@@ -143,7 +169,7 @@ std::unique_ptr<FrameSource> openImageFolder(const std::string& folder, bool loo
       *error = folder + ": no image files (.png, .jpg, .jpeg or .bmp) in this folder";
     return nullptr;
   }
-  std::sort(files.begin(), files.end());
+  std::sort(files.begin(), files.end(), naturalLess);
   return openImageFiles(files, loop, error);
 }
 

@@ -20,6 +20,10 @@ std::unique_ptr<FrameSource> openImageFiles(const std::vector<std::string>& file
                                             std::string* error);
 // The .png, .jpg, .jpeg and .bmp files of a folder, sorted by name. A file named as another image
 // format (.gif, .ppm, .tga, ...) is refused rather than skipped.
+// Name order as people number files: runs of digits compare by value, so 2.png comes before
+// 10.png; everything else byte by byte.
+bool naturalLess(const std::string& a, const std::string& b);
+
 std::unique_ptr<FrameSource> openImageFolder(const std::string& folder, bool loop,
                                              std::string* error);
 // A raw file must hold a whole number of frames, at least one.

@@ -129,6 +129,9 @@ TEST_F(EndToEnd, ARawFileRunsToItsEnd) {
   ASSERT_EQ(play("--raw three.raw --rate 0 --out here --png-at none"), 0) << read("stderr.txt");
   EXPECT_EQ(results("here"),
             (std::vector<std::string>{"run.gif", "summary.txt", "track.csv", "track.jsonl"}));
+  ASSERT_EQ(play("--raw three.raw --rate 0 --out nogif --png-at none --gif-every 0"), 0);
+  EXPECT_EQ(results("nogif"),
+            (std::vector<std::string>{"summary.txt", "track.csv", "track.jsonl"}));
   EXPECT_EQ(lines("here/track.csv").size(), 4u);
   EXPECT_EQ(read("here/summary.txt").find("tracking"), std::string::npos)
       << "no ground truth, no accuracy";

@@ -48,7 +48,7 @@ TEST_F(Inputs, TheSceneStartsEmptyThenShowsItsDiscs) {
 
 TEST_F(Inputs, AnImageFolderPlaysInNameOrderOnceOrLooped) {
   for (const auto& [name, red] :
-       {std::pair<const char*, std::uint8_t>{"b.png", 200}, {"a.png", 10}}) {
+       {std::pair<const char*, std::uint8_t>{"10.png", 200}, {"2.png", 10}}) {
     Picture picture{4, 3, std::vector<std::uint8_t>(36, 0)};
     for (int i = 0; i < 12; ++i) picture.rgb[i * 3] = red;
     std::string error;
@@ -59,7 +59,7 @@ TEST_F(Inputs, AnImageFolderPlaysInNameOrderOnceOrLooped) {
   ASSERT_NE(source, nullptr) << error_;
   camera::Frame frame;
   ASSERT_TRUE(source->next(frame));
-  EXPECT_EQ(frame[2], 10) << "a.png comes first; red is the third byte of a BGR pixel";
+  EXPECT_EQ(frame[2], 10) << "2.png comes before 10.png; red is the third byte of a BGR pixel";
   ASSERT_TRUE(source->next(frame));
   EXPECT_EQ(frame[2], 200);
   EXPECT_FALSE(source->next(frame));

@@ -28,6 +28,10 @@ TEST(Options, NoArgumentsPlayTheBuiltInScene) {
   EXPECT_FALSE(options.adaptivity || options.sensitivity || options.mindensity)
       << "the plug-in's own defaults stay unless asked";
   EXPECT_EQ(options.rateMs, -1);
+  EXPECT_EQ(options.gifEvery, 1);
+  const ParseOutcome webcam = parse({"--device", "/dev/video9"});
+  ASSERT_TRUE(webcam.options.has_value()) << webcam.message;
+  EXPECT_EQ(webcam.options->gifEvery, 0) << "a webcam session writes no GIF unless asked";
 }
 
 TEST(Options, EveryOptionLandsInItsField) {
@@ -116,7 +120,12 @@ TEST(Options, BadCommandLinesExitWithTwoAndSayWhy) {
            {{"--frames", "-1"}, "frames"},
            {{"--frames", "many"}, "frames"},
            {{"--discs", "7"}, "discs"},
-           {{"--gif-every", "0"}, "gif-every"},
+           {{"--gif-every", "-1"}, "gif-every"},
+           {{"--adaptivity", "nan"}, "--adaptivity"},
+           {{"--adaptivity", "-5"}, "--adaptivity"},
+           {{"--sensitivity", "inf"}, "--sensitivity"},
+           {{"--sensitivity", "-0.5"}, "--sensitivity"},
+           {{"--mindensity", "-1"}, "--mindensity"},
            {{"--png-at", "10,soon"}, "soon"},
            {{"--at", "x", "adapt"}, "'x'"},
            {{"--at", "5"}, "--at"},

@@ -164,11 +164,15 @@ ParseOutcome parseOptions(int argc, const char* const* argv) {
                  "built-in scene: frames of empty background before the discs come in")
       ->check(CLI::Range(0, 10000));
   auto* adaptivityOption =
-      app.add_option("--adaptivity", adaptivity, "background adaptation: 1/N per frame");
-  auto* sensitivityOption =
-      app.add_option("--sensitivity", sensitivity, "motion threshold on the summed difference");
+      app.add_option("--adaptivity", adaptivity,
+                     "the background moves 1/N of the way to each frame (default 1000: someone "
+                     "standing still fades into it in about a minute; smaller forgets faster)");
+  auto* sensitivityOption = app.add_option(
+      "--sensitivity", sensitivity,
+      "motion threshold on the difference summed over blue, green and red, each 0..1 (default "
+      "0.5); a higher sensitivity finds less motion");
   auto* mindensityOption =
-      app.add_option("--mindensity", mindensity, "smallest region kept, in pixels");
+      app.add_option("--mindensity", mindensity, "smallest region kept, in pixels (default 100)");
   app.add_option("--at", at,
                  "FRAME METHOD [ARG...]: call a script method after FRAME, e.g. --at 30 adapt, "
                  "--at 40 trackcolor 255,0,0 30, --at 50 block 10,20,60,80")
@@ -182,8 +186,9 @@ ParseOutcome parseOptions(int argc, const char* const* argv) {
       ->capture_default_str();
   app.add_option("--png-every", options.pngEvery, "also keep every N-th frame as a PNG")
       ->check(CLI::Range(0, 1000000));
-  app.add_option("--gif-every", options.gifEvery, "every N-th frame goes into run.gif")
-      ->check(CLI::Range(1, 1000000));
+  app.add_option("--gif-every", options.gifEvery,
+                 "every N-th frame goes into run.gif; 0 writes no GIF (default 1; a webcam: 0)")
+      ->check(CLI::Range(0, 1000000));
   app.add_option("--rate", options.rateMs,
                  "milliseconds per frame; 0 as fast as the input gives frames (default: the "
                  "capture rate the plug-in asks for; a webcam keeps its own)")
@@ -214,9 +219,25 @@ ParseOutcome parseOptions(int argc, const char* const* argv) {
   if (options.input != InputKind::kSynthetic && options.inputPath.empty()) {
     return fail("the input path is empty");
   }
-  if (adaptivityOption->count() != 0) options.adaptivity = adaptivity;
-  if (sensitivityOption->count() != 0) options.sensitivity = sensitivity;
-  if (mindensityOption->count() != 0) options.mindensity = mindensity;
+  // Scripts may give the plug-in any number and it keeps a defined behaviour; a person typing NaN
+  // or a negative value here has made a mistake.
+  if (adaptivityOption->count() != 0) {
+    if (!std::isfinite(adaptivity) || adaptivity <= 0) {
+      return fail("--adaptivity must be a finite number above 0");
+    }
+    options.adaptivity = adaptivity;
+  }
+  if (sensitivityOption->count() != 0) {
+    if (!std::isfinite(sensitivity) || sensitivity < 0) {
+      return fail("--sensitivity must be a finite number of 0 or more");
+    }
+    options.sensitivity = sensitivity;
+  }
+  if (mindensityOption->count() != 0) {
+    if (mindensity < 0) return fail("--mindensity must be 0 or more");
+    options.mindensity = mindensity;
+  }
+  if (options.gifEvery < 0) options.gifEvery = options.input == InputKind::kDevice ? 0 : 1;
   for (const auto& words : at) {
     ScriptCall call;
     if (!parseCall(words, &call, &error)) return fail(error);

@@ -53,7 +53,7 @@ struct PlayOptions {
   std::vector<int> pngAt;  // frames whose stage is kept as a PNG
   bool pngLast = true;     // and the last frame
   int pngEvery = 0;        // and every n-th frame when > 0
-  int gifEvery = 1;        // every n-th frame goes into run.gif
+  int gifEvery = -1;  // every n-th frame goes into run.gif; 0: no GIF; -1: 1, or 0 for a webcam
 
   int rateMs = -1;  // pause between frames; -1: the preview rate the plug-in asks the driver for
   bool quiet = false;

@@ -105,14 +105,15 @@ bool Run::setUp() {
   const bool paced = options_.input == InputKind::kDevice;
   figures_.rateMs = options_.rateMs >= 0 ? options_.rateMs : paced ? 0 : session_.previewRateMs();
   bool clamped = false;
-  const int delay = gifDelay(figures_.rateMs, options_.gifEvery, &clamped);
+  const bool gif = options_.gifEvery > 0;
+  const int delay = gif ? gifDelay(figures_.rateMs, options_.gifEvery, &clamped) : 0;
   if (clamped) {
     err_ << "kinetiscan-play: note: run.gif shows each frame for " << kMaxGifDelay / 100 << "."
          << kMaxGifDelay % 100 << " s, the longest a GIF frame can last, instead of "
          << std::max(figures_.rateMs, 50) * std::int64_t{options_.gifEvery} / 1000 << " s\n";
   }
   if (!log_.open(folder_.staged("track.csv"), folder_.staged("track.jsonl"), &error) ||
-      !gif_.open(folder_.staged("run.gif"), kStageWidth, kStageHeight, delay, &error)) {
+      (gif && !gif_.open(folder_.staged("run.gif"), kStageWidth, kStageHeight, delay, &error))) {
     return fail(error);
   }
   figures_.input = describeInput(options_);
@@ -145,7 +146,9 @@ bool Run::playOne(int frame, std::chrono::duration<double, std::milli>* spent) {
   lastRegions_ = static_cast<int>(record.centres.size());
   figures_.addFrame(lastRegions_, record.milliseconds);
   if (!log_.add(record, &error)) return fail(error);
-  if (frame % options_.gifEvery == 0 && !gif_.add(lastStage_, &error)) return fail(error);
+  if (options_.gifEvery > 0 && frame % options_.gifEvery == 0 && !gif_.add(lastStage_, &error)) {
+    return fail(error);
+  }
   if (wantsPng(frame)) {
     if (!writePng(folder_.staged(stageName(frame)), lastStage_, &error)) return fail(error);
     pngsWritten_.insert(frame);
