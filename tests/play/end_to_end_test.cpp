@@ -56,8 +56,9 @@ TEST_F(EndToEnd, AShortRunLeavesPicturesLogsAndASummary) {
                  "--at 15 block 0,0,120,160 --at 29 adapt --at 99 adapt"),
             0)
       << read("stderr.txt");
-  EXPECT_EQ(results(), (std::vector<std::string>{"run.gif", "stage-0010.png", "stage-0029.png",
-                                                 "summary.txt", "track.csv", "track.jsonl"}));
+  EXPECT_EQ(results(),
+            (std::vector<std::string>{"regions.csv", "run.gif", "stage-0010.png", "stage-0029.png",
+                                      "summary.txt", "track.csv", "track.jsonl"}));
 
   const std::vector<std::string> csv = lines("out/track.csv");
   ASSERT_EQ(csv.size(), 31u) << "a header and one row per frame";
@@ -66,10 +67,13 @@ TEST_F(EndToEnd, AShortRunLeavesPicturesLogsAndASummary) {
   const std::vector<std::string> jsonl = lines("out/track.jsonl");
   ASSERT_EQ(jsonl.size(), 30u);
   int callsSeen = 0;
+  std::size_t regionsSeen = 0;
   for (std::size_t i = 0; i < jsonl.size(); ++i) {
     const nlohmann::json line = nlohmann::json::parse(jsonl[i]);
     EXPECT_EQ(line["frame"], static_cast<int>(i));
     EXPECT_EQ(line["loclist"].size(), line["boundingboxlist"].size());
+    EXPECT_EQ(line["ids"].size(), line["loclist"].size());
+    regionsSeen += line["ids"].size();
     EXPECT_EQ(line.contains("truth"), i >= 10) << "frames after the first ten are judged";
     for (const auto& call : line["calls"]) {
       ++callsSeen;
@@ -87,6 +91,12 @@ TEST_F(EndToEnd, AShortRunLeavesPicturesLogsAndASummary) {
     }
   }
   EXPECT_EQ(callsSeen, 3);
+  // One row per region, with the box in picture pixels beside the host's rect.
+  const std::vector<std::string> regions = lines("out/regions.csv");
+  ASSERT_EQ(regions.size(), regionsSeen + 1);
+  EXPECT_EQ(regions[0],
+            "frame,time_ms,id,point_vertical,point_horizontal,rect_top,rect_left,rect_bottom,"
+            "rect_right,x,y,width,height");
 
   const std::string summary = read("out/summary.txt");
   EXPECT_EQ(read("stdout.txt"), summary) << "the summary printed is the one kept";
@@ -127,11 +137,11 @@ TEST_F(EndToEnd, BadInputFailsWithAMessageAndNoResults) {
 TEST_F(EndToEnd, ARawFileRunsToItsEnd) {
   writeFile("three.raw", std::string(3 * 57600, '\x50'));
   ASSERT_EQ(play("--raw three.raw --rate 0 --out here --png-at none"), 0) << read("stderr.txt");
-  EXPECT_EQ(results("here"),
-            (std::vector<std::string>{"run.gif", "summary.txt", "track.csv", "track.jsonl"}));
+  EXPECT_EQ(results("here"), (std::vector<std::string>{"regions.csv", "run.gif", "summary.txt",
+                                                       "track.csv", "track.jsonl"}));
   ASSERT_EQ(play("--raw three.raw --rate 0 --out nogif --png-at none --gif-every 0"), 0);
   EXPECT_EQ(results("nogif"),
-            (std::vector<std::string>{"summary.txt", "track.csv", "track.jsonl"}));
+            (std::vector<std::string>{"regions.csv", "summary.txt", "track.csv", "track.jsonl"}));
   EXPECT_EQ(lines("here/track.csv").size(), 4u);
   EXPECT_EQ(read("here/summary.txt").find("tracking"), std::string::npos)
       << "no ground truth, no accuracy";

@@ -110,7 +110,8 @@ bool exchange(const fs::path& staging, const fs::path& target, std::string* erro
 OutputFolder::~OutputFolder() { discard(); }
 
 bool OutputFolder::isResultName(const std::string& name) {
-  if (name == "run.gif" || name == "track.csv" || name == "track.jsonl" || name == "summary.txt") {
+  if (name == "run.gif" || name == "track.csv" || name == "track.jsonl" || name == "summary.txt" ||
+      name == "regions.csv") {
     return true;
   }
   if (name.size() < 14 || name.rfind("stage-", 0) != 0 ||

@@ -15,6 +15,7 @@
 #include "output_folder.h"
 #include "picture_writers.h"
 #include "plugin_session.h"
+#include "region_tracker.h"
 #include "summary.h"
 #include "track_log.h"
 #include "v4l2_source.h"
@@ -87,6 +88,7 @@ class Run {
   PluginSession session_;
   TrackLog log_;
   GifAnimation gif_;
+  RegionTracker tracker_;
   RunFigures figures_;
   std::set<int> pngsWritten_;
   Picture lastStage_;
@@ -112,7 +114,8 @@ bool Run::setUp() {
          << kMaxGifDelay % 100 << " s, the longest a GIF frame can last, instead of "
          << std::max(figures_.rateMs, 50) * std::int64_t{options_.gifEvery} / 1000 << " s\n";
   }
-  if (!log_.open(folder_.staged("track.csv"), folder_.staged("track.jsonl"), &error) ||
+  if (!log_.open(folder_.staged("track.csv"), folder_.staged("track.jsonl"),
+                 folder_.staged("regions.csv"), &error) ||
       (gif && !gif_.open(folder_.staged("run.gif"), kStageWidth, kStageHeight, delay, &error))) {
     return fail(error);
   }
@@ -130,6 +133,9 @@ bool Run::playOne(int frame, std::chrono::duration<double, std::milli>* spent) {
   FrameRecord record;
   record.frame = frame;
   if (!session_.readRegions(&record.centres, &record.rects, &error)) return fail(error);
+  std::vector<PictureBox> boxes;
+  for (const HostRect& rect : record.rects) boxes.push_back(pictureBox(rect));
+  record.ids = tracker_.update(boxes);
   for (const ScriptCall& call : options_.calls) {
     if (call.frame == frame) record.calls.push_back(session_.call(call));
   }

@@ -1,9 +1,12 @@
 // Track log formatting and writing.
 #include "track_log.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <sstream>
+
+#include "region_tracker.h"
 
 namespace kinetiscan::play {
 namespace {
@@ -147,6 +150,29 @@ std::string csvLine(const FrameRecord& record) {
   return line + "\n";
 }
 
+std::string regionsHeader() {
+  return "frame,time_ms,id,point_vertical,point_horizontal,rect_top,rect_left,rect_bottom,"
+         "rect_right,x,y,width,height\n";
+}
+
+std::string regionLines(const FrameRecord& record) {
+  std::string lines;
+  const std::size_t count = std::min(record.centres.size(), record.rects.size());
+  for (std::size_t i = 0; i < count; ++i) {
+    const HostPoint& p = record.centres[i];
+    const HostRect& r = record.rects[i];
+    const PictureBox box = pictureBox(r);
+    const std::int32_t id = i < record.ids.size() ? record.ids[i] : 0;
+    std::ostringstream line;
+    line << record.frame << ',' << formatNumber(record.milliseconds, 3) << ',' << id << ','
+         << p.vertical << ',' << p.horizontal << ',' << r.top << ',' << r.left << ',' << r.bottom
+         << ',' << r.right << ',' << box.x << ',' << box.y << ',' << box.width << ',' << box.height
+         << '\n';
+    lines += line.str();
+  }
+  return lines;
+}
+
 nlohmann::json jsonRecord(const FrameRecord& record) {
   using nlohmann::json;
   json centres = json::array(), rects = json::array(), calls = json::array();
@@ -162,10 +188,17 @@ nlohmann::json jsonRecord(const FrameRecord& record) {
                      {"result", static_cast<std::uint32_t>(call.result)},
                      {"value", call.value}});
   }
+  json boxes = json::array();
+  for (const HostRect& r : record.rects) {
+    const PictureBox box = pictureBox(r);
+    boxes.push_back({box.x, box.y, box.width, box.height});
+  }
   json line = {{"frame", record.frame},
                {"time_ms", std::round(record.milliseconds * 1000) / 1000},
+               {"ids", record.ids},
                {"loclist", centres},
                {"boundingboxlist", rects},
+               {"boxes_xywh", boxes},
                {"calls", calls}};
   if (record.match) {
     json errors = json::array();
@@ -182,16 +215,22 @@ nlohmann::json jsonRecord(const FrameRecord& record) {
 TrackLog::~TrackLog() {
   if (csv_ != nullptr) std::fclose(csv_);
   if (json_ != nullptr) std::fclose(json_);
+  if (regions_ != nullptr) std::fclose(regions_);
 }
 
-bool TrackLog::open(const std::string& csvPath, const std::string& jsonPath, std::string* error) {
+bool TrackLog::open(const std::string& csvPath, const std::string& jsonPath,
+                    const std::string& regionsPath, std::string* error) {
   csv_ = std::fopen(csvPath.c_str(), "w");
   json_ = std::fopen(jsonPath.c_str(), "w");
-  if (csv_ == nullptr || json_ == nullptr) {
-    *error = (csv_ == nullptr ? csvPath : jsonPath) + ": cannot create";
+  regions_ = std::fopen(regionsPath.c_str(), "w");
+  if (csv_ == nullptr || json_ == nullptr || regions_ == nullptr) {
+    *error = (csv_ == nullptr    ? csvPath
+              : json_ == nullptr ? jsonPath
+                                 : regionsPath) +
+             ": cannot create";
     return false;
   }
-  if (!writeAll(csv_, csvHeader())) {
+  if (!writeAll(csv_, csvHeader()) || !writeAll(regions_, regionsHeader())) {
     *error = csvPath + ": cannot write";
     return false;
   }
@@ -202,7 +241,9 @@ bool TrackLog::add(const FrameRecord& record, std::string* error) {
   if (!writeAll(csv_, csvLine(record)) ||
       !writeAll(json_,
                 jsonRecord(record).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) +
-                    "\n")) {
+                    "\n") ||
+      !writeAll(regions_, regionLines(record)) || std::fflush(csv_) != 0 ||
+      std::fflush(json_) != 0 || std::fflush(regions_) != 0) {
     *error = "cannot write the track log";
     return false;
   }
@@ -212,8 +253,9 @@ bool TrackLog::add(const FrameRecord& record, std::string* error) {
 bool TrackLog::close(std::string* error) {
   const bool csvOk = csv_ == nullptr || std::fclose(csv_) == 0;
   const bool jsonOk = json_ == nullptr || std::fclose(json_) == 0;
-  csv_ = json_ = nullptr;
-  if (!csvOk || !jsonOk) {
+  const bool regionsOk = regions_ == nullptr || std::fclose(regions_) == 0;
+  csv_ = json_ = regions_ = nullptr;
+  if (!csvOk || !jsonOk || !regionsOk) {
     *error = "cannot finish the track log";
     return false;
   }

@@ -1,6 +1,8 @@
-// The per-frame track log: what scripts would see after each frame (region centres and rects,
-// the answers of script calls) and, for the built-in scene, how that matched the truth. Written
-// as CSV and as JSON Lines, one record per frame.
+// The track logs: per frame, what scripts would see after it (region centres and rects, the
+// answers of script calls) and, for the built-in scene, how that matched the truth, as CSV and
+// as JSON Lines; and per region, its stable id, the point and rect as scripts get them and its
+// box in picture pixels (regions.csv). Every line is flushed as soon as its frame is done, so
+// the files can be followed while the program runs.
 #pragma once
 
 #include <cstdio>
@@ -26,6 +28,7 @@ struct FrameRecord {
   double milliseconds = 0;
   std::vector<HostPoint> centres;
   std::vector<HostRect> rects;
+  std::vector<std::int32_t> ids;  // stable region ids, parallel to centres and rects
   std::vector<CallRecord> calls;
   std::optional<FrameMatch> match;  // frames judged against the ground truth
 };
@@ -38,6 +41,9 @@ std::string escapeInvalidUtf8(const std::string& text);
 
 std::string csvHeader();
 std::string csvLine(const FrameRecord& record);
+std::string regionsHeader();
+// One line per region of the frame.
+std::string regionLines(const FrameRecord& record);
 // Strings in it are valid UTF-8 (see escapeInvalidUtf8), so dumping it cannot throw.
 nlohmann::json jsonRecord(const FrameRecord& record);
 
@@ -48,13 +54,15 @@ class TrackLog {
   TrackLog(const TrackLog&) = delete;
   TrackLog& operator=(const TrackLog&) = delete;
 
-  bool open(const std::string& csvPath, const std::string& jsonPath, std::string* error);
+  bool open(const std::string& csvPath, const std::string& jsonPath, const std::string& regionsPath,
+            std::string* error);
   bool add(const FrameRecord& record, std::string* error);
   bool close(std::string* error);
 
  private:
   std::FILE* csv_ = nullptr;
   std::FILE* json_ = nullptr;
+  std::FILE* regions_ = nullptr;
 };
 
 }  // namespace kinetiscan::play
