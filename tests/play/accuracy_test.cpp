@@ -85,5 +85,24 @@ TEST(AccuracyTally, SumsFramesAndErrors) {
   EXPECT_EQ(AccuracyTally().meanError(), 0.0);
 }
 
+TEST(AccuracyTally, CountsIdSwitchesAndFragmentationsPerDisc) {
+  AccuracyTally tally;
+  auto frame = [&tally](std::vector<int> centreOfDisc, std::vector<std::int32_t> ids) {
+    FrameMatch match;
+    match.centreOfDisc = std::move(centreOfDisc);
+    tally.addIds(match, ids);
+  };
+  frame({0, 1}, {7, 8});
+  frame({1, 0}, {8, 7});  // scan order swapped, ids followed: no switch
+  frame({0, -1}, {7});    // disc 2 present but not found
+  frame({0, -2}, {7});    // disc 2 not judged (touching): neither found nor lost
+  frame({0, 1}, {7, 9});  // disc 2 found again, under another id
+  frame({0, -1}, {9});    // disc 1 now carries disc 2's id
+  EXPECT_EQ(tally.idSwitchesPerDisc(), (std::vector<int>{1, 1}));
+  EXPECT_EQ(tally.fragmentationsPerDisc(), (std::vector<int>{0, 1}));
+  EXPECT_EQ(tally.idSwitches(), 2);
+  EXPECT_EQ(tally.fragmentations(), 1);
+}
+
 }  // namespace
 }  // namespace kinetiscan::play

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <numeric>
 #include <tuple>
 
 namespace kinetiscan::play {
@@ -50,6 +51,7 @@ std::vector<TruthDisc> truthDiscs(const camera::GroundTruth& truth) {
 FrameMatch matchFrame(const std::vector<TruthDisc>& discs, int mindensity,
                       const std::vector<HostPoint>& centres) {
   FrameMatch match;
+  match.centreOfDisc.assign(discs.size(), -2);
   std::vector<std::tuple<double, std::size_t, std::size_t>> pairs;
   for (std::size_t i = 0; i < discs.size(); ++i) {
     if (discs[i].area < mindensity) continue;
@@ -58,6 +60,7 @@ FrameMatch matchFrame(const std::vector<TruthDisc>& discs, int mindensity,
       continue;
     }
     ++match.present;
+    match.centreOfDisc[i] = -1;
     for (std::size_t j = 0; j < centres.size(); ++j) {
       const double distance = std::hypot(centres[j].vertical - discs[i].vertical,
                                          centres[j].horizontal - discs[i].horizontal);
@@ -69,6 +72,7 @@ FrameMatch matchFrame(const std::vector<TruthDisc>& discs, int mindensity,
   for (const auto& [distance, disc, centre] : pairs) {
     if (discTaken[disc] || centreTaken[centre]) continue;
     discTaken[disc] = centreTaken[centre] = true;
+    match.centreOfDisc[disc] = static_cast<int>(centre);
     ++match.found;
     match.errors.push_back(distance);
   }
@@ -88,6 +92,36 @@ void AccuracyTally::add(const FrameMatch& match) {
     maxError_ = std::max(maxError_, error);
     ++matches_;
   }
+}
+
+void AccuracyTally::addIds(const FrameMatch& match, const std::vector<std::int32_t>& ids) {
+  const std::size_t discs = match.centreOfDisc.size();
+  if (lastId_.size() < discs) {
+    lastId_.resize(discs, 0);
+    lost_.resize(discs, false);
+    switches_.resize(discs, 0);
+    fragments_.resize(discs, 0);
+  }
+  for (std::size_t disc = 0; disc < discs; ++disc) {
+    const int centre = match.centreOfDisc[disc];
+    if (centre == -2) continue;  // not judged: neither found nor lost
+    if (centre < 0 || static_cast<std::size_t>(centre) >= ids.size()) {
+      if (lastId_[disc] != 0) lost_[disc] = true;
+      continue;
+    }
+    const std::int32_t id = ids[static_cast<std::size_t>(centre)];
+    if (lastId_[disc] != 0 && id != lastId_[disc]) ++switches_[disc];
+    if (lost_[disc]) ++fragments_[disc];
+    lastId_[disc] = id;
+    lost_[disc] = false;
+  }
+}
+
+int AccuracyTally::idSwitches() const {
+  return std::accumulate(switches_.begin(), switches_.end(), 0);
+}
+int AccuracyTally::fragmentations() const {
+  return std::accumulate(fragments_.begin(), fragments_.end(), 0);
 }
 
 }  // namespace kinetiscan::play

@@ -2,6 +2,7 @@
 // large enough to be kept is matched to a reported centre, one to one, nearest first.
 #pragma once
 
+#include <cstdint>
 #include <vector>
 
 #include "camera/frame_source.h"
@@ -34,6 +35,8 @@ struct FrameMatch {
   int found = 0;               // of those, matched to a reported centre within the disc's radius
   std::vector<double> errors;  // centre distance of each match, in pixels
   int unmatched = 0;           // reported centres that matched no disc
+  // Per disc: the index of the centre matched to it; -1 when unmatched; -2 when not judged.
+  std::vector<int> centreOfDisc;
 };
 
 FrameMatch matchFrame(const std::vector<TruthDisc>& discs, int mindensity,
@@ -42,6 +45,14 @@ FrameMatch matchFrame(const std::vector<TruthDisc>& discs, int mindensity,
 class AccuracyTally {
  public:
   void add(const FrameMatch& match);
+  // Follows the stable ids of the regions matched to each disc: an id switch is a disc whose
+  // region now carries another id than last time it was matched; a fragmentation is a disc
+  // matched again after frames in which it was present but not found.
+  void addIds(const FrameMatch& match, const std::vector<std::int32_t>& ids);
+  int idSwitches() const;
+  int fragmentations() const;
+  const std::vector<int>& idSwitchesPerDisc() const { return switches_; }
+  const std::vector<int>& fragmentationsPerDisc() const { return fragments_; }
   int frames() const { return frames_; }
   int present() const { return present_; }
   int found() const { return found_; }
@@ -55,6 +66,9 @@ class AccuracyTally {
   int frames_ = 0, present_ = 0, found_ = 0, framesAllFound_ = 0, unmatched_ = 0, matches_ = 0;
   int touching_ = 0;
   double errorSum_ = 0, maxError_ = 0;
+  std::vector<std::int32_t> lastId_;
+  std::vector<bool> lost_;
+  std::vector<int> switches_, fragments_;
 };
 
 }  // namespace kinetiscan::play

@@ -148,6 +148,7 @@ bool Run::playOne(int frame, std::chrono::duration<double, std::milli>* spent) {
   if (figures_.accuracy && truth != nullptr && frame >= kSettleFrames) {
     record.match = matchFrame(truthDiscs(*truth), figures_.facts.mindensity, record.centres);
     figures_.accuracy->add(*record.match);
+    figures_.accuracy->addIds(*record.match, record.ids);
   }
   lastRegions_ = static_cast<int>(record.centres.size());
   figures_.addFrame(lastRegions_, record.milliseconds);

@@ -58,6 +58,13 @@ std::string summaryText(const RunFigures& f) {
       text += format("    centre error:  %.3f px on average, %.3f px at most\n", a.meanError(),
                      a.maxError());
       text += format("    other regions: %d (centres matching no disc)\n", a.unmatched());
+      std::string perDisc;
+      for (std::size_t i = 0; i < a.idSwitchesPerDisc().size(); ++i) {
+        perDisc += format("%sdisc %zu: %d/%d", i == 0 ? "" : ", ", i + 1, a.idSwitchesPerDisc()[i],
+                          a.fragmentationsPerDisc()[i]);
+      }
+      text += format("    region ids:    %d id switches, %d fragmentations (%s)\n", a.idSwitches(),
+                     a.fragmentations(), perDisc.c_str());
       if (a.touching() > 0) {
         text += format("    not judged:    %d discs touching another (one region by design)\n",
                        a.touching());
