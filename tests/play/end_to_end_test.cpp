@@ -134,6 +134,39 @@ TEST_F(EndToEnd, BadInputFailsWithAMessageAndNoResults) {
   }
 }
 
+// Ctrl-C, a stop and a closed terminal: the run ends after the frame it plays, keeps what it
+// recorded, says where it stopped, and exits with 128 + the signal's number.
+TEST_F(EndToEnd, ASignalEndsTheRunAndKeepsWhatWasRecorded) {
+  for (const auto& [signal, code] :
+       {std::pair<const char*, int>{"INT", 130}, {"TERM", 143}, {"HUP", 129}}) {
+    SCOPED_TRACE(signal);
+    // Signalled once the staged log shows three frames (at most 60 s of waiting).
+    const std::string command =
+        "cd '" + folder_.string() +
+        "' && { '" KINETISCAN_PLAY_PROGRAM
+        "' --frames 100000 --rate 20 --quiet >stdout.txt 2>stderr.txt & pid=$!; "
+        "for i in $(seq 600); do [ \"$(cat .out.kinetiscan-play-*/track.csv 2>/dev/null | "
+        "wc -l)\" -ge 4 ] && break; sleep 0.1; done; kill -" +
+        std::string(signal) + " $pid; wait $pid; }";
+    const int status = std::system(command.c_str());
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), code) << read("stderr.txt");
+    const std::vector<std::string> kept = results();
+    EXPECT_EQ(std::count(kept.begin(), kept.end(), "summary.txt"), 1)
+        << ::testing::PrintToString(kept) << " and no staging folder left beside it";
+    for (const std::string& name : kept) {
+      EXPECT_EQ(name.find(".kinetiscan-play-"), std::string::npos) << name;
+    }
+    const std::string summary = read("out/summary.txt");
+    EXPECT_NE(summary.find(std::string("by SIG") + signal), std::string::npos) << summary;
+    const std::vector<std::string> csv = lines("out/track.csv");
+    EXPECT_GE(csv.size(), 4u);
+    EXPECT_NE(summary.find("stopped:     at frame " + std::to_string(csv.size() - 2)),
+              std::string::npos)
+        << summary;
+  }
+}
+
 TEST_F(EndToEnd, ARawFileRunsToItsEnd) {
   writeFile("three.raw", std::string(3 * 57600, '\x50'));
   ASSERT_EQ(play("--raw three.raw --rate 0 --out here --png-at none"), 0) << read("stderr.txt");

@@ -10,7 +10,7 @@
 
 namespace {
 
-extern "C" void requestStop(int) { kinetiscan::play::stopRequested = 1; }
+extern "C" void requestStop(int signal) { kinetiscan::play::stopRequested = signal; }
 
 }  // namespace
 
@@ -24,8 +24,8 @@ int main(int argc, char** argv) {
       (parsed.exitCode == 0 ? std::cout : std::cerr) << parsed.message << "\n";
       return parsed.exitCode;
     }
-    std::signal(SIGINT, requestStop);
-    std::signal(SIGTERM, requestStop);
+    // Ctrl-C, a service manager's stop and a closed terminal all end the run the same way.
+    for (int signal : {SIGINT, SIGTERM, SIGHUP}) std::signal(signal, requestStop);
     return kinetiscan::play::runPlay(*parsed.options, std::cout, std::cerr);
   } catch (const std::bad_alloc&) {
     std::cerr << "kinetiscan-play: out of memory; no results kept\n";

@@ -28,6 +28,21 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+int stopSignal() { return stopRequested; }
+
+std::string signalName(int signal) {
+  switch (signal) {
+    case SIGINT:
+      return "SIGINT";
+    case SIGTERM:
+      return "SIGTERM";
+    case SIGHUP:
+      return "SIGHUP";
+    default:
+      return "signal " + std::to_string(signal);
+  }
+}
+
 std::string stageName(int frame) {
   char name[32];
   std::snprintf(name, sizeof name, "stage-%04d.png", frame);
@@ -93,6 +108,7 @@ class Run {
   std::set<int> pngsWritten_;
   Picture lastStage_;
   int lastFrame_ = -1;
+  int stopSignal_ = 0;
   int lastRegions_ = 0;
   std::string error_, summary_;
 };
@@ -170,12 +186,15 @@ int Run::playFrames() {
   const auto start = Clock::now();
   for (int frame = 0; total < 0 || frame < total; ++frame) {
     if (stopRequested != 0) {
-      progress.end();
-      fail("interrupted; no results kept");
-      return kExitInterrupted;
+      stopSignal_ = stopRequested;
+      break;
     }
     const auto begin = Clock::now();
     if (!session_.deliverFrame()) {
+      if (stopRequested != 0) {  // a webcam's wait cut short by the signal
+        stopSignal_ = stopRequested;
+        break;
+      }
       if (auto* device = dynamic_cast<ExplainedSource*>(camera_.get());
           device != nullptr && !device->failure().empty()) {
         progress.end();
@@ -201,7 +220,11 @@ int Run::playFrames() {
 
 bool Run::finish() {
   std::string error;
-  if (figures_.frames == 0) return fail(describeInput(options_) + " gave no frame");
+  if (figures_.frames == 0) {
+    return fail(stopSignal_ != 0 ? "stopped before the first frame; no results kept"
+                                 : describeInput(options_) + " gave no frame");
+  }
+  if (stopSignal_ != 0) figures_.stoppedBy = signalName(stopSignal_);
   if (options_.pngLast && pngsWritten_.count(lastFrame_) == 0) {
     if (!writePng(folder_.staged(stageName(lastFrame_)), lastStage_, &error)) return fail(error);
   }
@@ -228,9 +251,11 @@ bool Run::finish() {
 }
 
 int Run::execute() {
-  if (!setUp()) return kExitFailure;
+  if (!setUp()) return stopSignal() != 0 ? 128 + stopSignal() : kExitFailure;
   if (const int code = playFrames(); code != 0) return code;
-  return finish() ? 0 : kExitFailure;
+  const bool finished = finish();
+  if (stopSignal_ != 0) return 128 + stopSignal_;
+  return finished ? 0 : kExitFailure;
 }
 
 }  // namespace
@@ -244,12 +269,9 @@ int runPlay(const PlayOptions& options, std::ostream& out, std::ostream& err) {
     summary = run.summary();
     error = run.error();
   }
-  if (code != 0) {
-    err << "kinetiscan-play: " << error << "\n";
-    return code;
-  }
-  out << summary;
-  return 0;
+  if (!error.empty()) err << "kinetiscan-play: " << error << "\n";
+  if (!summary.empty() && error.empty()) out << summary;
+  return code;
 }
 
 }  // namespace kinetiscan::play

@@ -9,9 +9,9 @@
 namespace kinetiscan::play {
 
 constexpr int kExitFailure = 1;
-constexpr int kExitInterrupted = 130;
 
-// Set from a signal handler to end the run early; the results are then discarded.
+// Set from a signal handler to the signal's number: the run ends after the frame it is playing,
+// keeps what it recorded up to there and exits with 128 + the signal's number, as shells expect.
 extern volatile std::sig_atomic_t stopRequested;
 
 // Prints the summary to `out`, progress and errors to `err`; returns the exit code.

@@ -37,6 +37,10 @@ std::string summaryText(const RunFigures& f) {
   text += format("  frames:      %d", f.frames);
   text += f.rateMs > 0 ? format(", one every %d ms\n", f.rateMs)
                        : std::string(", as fast as the input gave them\n");
+  if (!f.stoppedBy.empty()) {
+    text += format("  stopped:     at frame %d by %s; what was recorded up to it is kept\n",
+                   f.frames - 1, f.stoppedBy.c_str());
+  }
   const double frames = f.frames == 0 ? 1.0 : f.frames;
   text += format("  regions:     %.2f per frame on average (min %d, max %d)\n",
                  f.regionsTotal / frames, f.regionsMin, f.regionsMax);
