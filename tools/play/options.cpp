@@ -4,6 +4,7 @@
 #include <CLI/CLI.hpp>
 #include <charconv>
 #include <cmath>
+#include <cstdio>
 #include <filesystem>
 #include <sstream>
 
@@ -32,6 +33,80 @@ std::vector<std::string> split(const std::string& text, char separator) {
 }
 
 // "--at FRAME METHOD [ARG...]", also accepted as one quoted word.
+// The plug-in's script methods and the arguments each takes, as a script calls them.
+enum class Takes { kNothing, kColourAndTolerance, kRect };
+struct MethodShape {
+  const char* name;
+  Takes takes;
+};
+constexpr MethodShape kMethods[] = {
+    {"editsource", Takes::kNothing},
+    {"adapt", Takes::kNothing},
+    {"trackcolorbounds", Takes::kColourAndTolerance},
+    {"trackcolor", Takes::kColourAndTolerance},
+    {"tracknotcolorbounds", Takes::kColourAndTolerance},
+    {"tracknotcolor", Takes::kColourAndTolerance},
+    {"block", Takes::kRect},
+    {"camerablock", Takes::kRect},
+    {"retinablock", Takes::kRect},
+    {"differenceblock", Takes::kRect},
+};
+
+// Text for a message: bytes outside printable ASCII as \xNN.
+std::string printable(const std::string& text) {
+  std::string out;
+  for (unsigned char c : text) {
+    if (c >= 0x20 && c < 0x7F) {
+      out += static_cast<char>(c);
+    } else {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\x%02X", c);
+      out += escaped;
+    }
+  }
+  return out;
+}
+
+// The method a script would reach (names are compared without letter case) with arguments of
+// the kinds it takes; the reason otherwise.
+bool checkMethod(const ScriptCall& call, std::string* error) {
+  std::string lower = call.method;
+  for (char& c : lower) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  const MethodShape* shape = nullptr;
+  for (const MethodShape& method : kMethods) {
+    if (lower == method.name) shape = &method;
+  }
+  const std::string where = "--at " + std::to_string(call.frame) + " " + printable(call.method);
+  if (shape == nullptr) {
+    *error = where + ": not a method of the member; the methods are";
+    for (const MethodShape& method : kMethods) *error += std::string(" ") + method.name;
+    return false;
+  }
+  const auto& arguments = call.arguments;
+  using Kind = ScriptArgument::Kind;
+  bool fits = false;
+  const char* wanted = "";
+  switch (shape->takes) {
+    case Takes::kNothing:
+      fits = arguments.empty();
+      wanted = "no arguments";
+      break;
+    case Takes::kColourAndTolerance:
+      fits = arguments.size() == 2 && arguments[0].kind == Kind::kColour &&
+             arguments[1].kind == Kind::kInteger;
+      wanted = "a colour r,g,b and a whole-number tolerance, e.g. 255,0,0 30";
+      break;
+    case Takes::kRect:
+      fits = arguments.size() == 1 && arguments[0].kind == Kind::kRect;
+      wanted = "a rect top,left,bottom,right, e.g. 10,20,60,80";
+      break;
+  }
+  if (!fits) *error = where + ": takes " + wanted;
+  return fits;
+}
+
 bool parseCall(std::vector<std::string> words, ScriptCall* call, std::string* error) {
   if (words.size() == 1) {
     std::istringstream in(words[0]);
@@ -57,7 +132,7 @@ bool parseCall(std::vector<std::string> words, ScriptCall* call, std::string* er
     }
     call->arguments.push_back(argument);
   }
-  return true;
+  return checkMethod(*call, error);
 }
 
 // Results written into the images folder would be played by the next run.
