@@ -82,6 +82,9 @@ TEST_F(EndToEnd, AShortRunLeavesPicturesLogsAndASummary) {
     if (i == 12) {
       ASSERT_EQ(line["calls"].size(), 1u);
       EXPECT_TRUE(line["calls"][0]["value"].contains("point")) << line["calls"][0].dump();
+      // Found or not is said, not left to be read from a point that looks like a hit.
+      EXPECT_EQ(line["calls"][0]["found"],
+                line["calls"][0]["value"]["point"] != nlohmann::json::array({120, 0}));
     }
     if (i == 15) {
       EXPECT_TRUE(line["calls"][0]["value"].contains("colour"));

@@ -1,6 +1,7 @@
 // The host side of kinetiscan-play.
 #include "plugin_session.h"
 
+#include <cctype>
 #include <cstring>
 
 #include "standin/control.h"
@@ -211,6 +212,16 @@ CallRecord PluginSession::call(const ScriptCall& call) {
   for (const HostValue& argument : arguments) values.release(argument);
   if (const host::Value* value = values.find(result)) {
     record.value = describeValue(*value);
+    std::string method = call.method;
+    for (char& c : method) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (record.result == kOk && method.rfind("track", 0) == 0) {
+      const bool nothing = value->kind == host::kValueRect
+                               ? value->rect.top == 120 && value->rect.left == 0 &&
+                                     value->rect.bottom == 120 && value->rect.right == 0
+                               : value->kind == host::kValuePoint && value->point.vertical == 120 &&
+                                     value->point.horizontal == 0;
+      record.found = !nothing;
+    }
     values.release(result);
   }
   return record;

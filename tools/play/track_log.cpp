@@ -39,6 +39,7 @@ std::string callText(const CallRecord& call) {
   if (!call.value.is_null()) {
     text += " " + call.value.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
   }
+  if (call.found == false) text += " not found";
   return text;
 }
 
@@ -187,6 +188,7 @@ nlohmann::json jsonRecord(const FrameRecord& record) {
                      {"arguments", arguments},
                      {"result", static_cast<std::uint32_t>(call.result)},
                      {"value", call.value}});
+    if (call.found) calls.back()["found"] = *call.found;
   }
   json boxes = json::array();
   for (const HostRect& r : record.rects) {

@@ -21,6 +21,9 @@ struct CallRecord {
   std::vector<std::string> arguments;
   Result result = kOk;
   nlohmann::json value;  // null when the call left its result untouched
+  // Colour tracking: false when the answer is the one given when no pixel matched (the rect
+  // 120,0,120,0 or the point 120,0; a lone match at the bottom-left pixel answers the same).
+  std::optional<bool> found;
 };
 
 struct FrameRecord {
