@@ -102,6 +102,15 @@ TEST_F(CastScan, AWalkThatNeverReturnsIsBounded) {
   EXPECT_EQ(world_->movies.walkSteps, 65536);
 }
 
+// A member whose type cannot be read is left unexamined: it is no second member.
+TEST_F(CastScan, AMemberWhoseTypeCannotBeReadDoesNotCount) {
+  castWith({{1, "Kinetiscan"}, {2, "Kinetiscan", true}});
+  member_ = createMember();
+  ASSERT_EQ(deliver({uniformFrame(10)}), 1);
+  EXPECT_EQ(warnings(), 0);
+  EXPECT_TRUE(world_->movies.removals(movie_, 1).empty());
+}
+
 // The walk goes 1, 2, 3, 2, 3, ... and never back to 1: meeting the first member again is no
 // second member.
 TEST_F(CastScan, MeetingTheFirstMemberAgainRaisesNoWarning) {
