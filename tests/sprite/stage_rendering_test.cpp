@@ -314,6 +314,28 @@ TEST_F(StageRendering, TheClipStaysOnTheSurface) {
   EXPECT_EQ(box.bottom, 50);
 }
 
+// An area whose rows are not whole blocks of the vectorised mix: the rest of each row mixes by
+// the same formula. The area's bottom row takes plane row 0.
+TEST_F(StageRendering, RenderPlaneMixesAreasOfAnyWidth) {
+  const Rect area{4, 3, 7, 8};  // 5 x 3
+  for (int weight : {37, 50}) {
+    SCOPED_TRACE(weight);
+    host::Surface& surface = backdropSurface();
+    ASSERT_TRUE(renderPlane(surface.dc(), area.left, area.top, area.right, area.bottom,
+                            analysisState().retinaPlane, weight));
+    Picture expected = backdropPicture(kWidth, kHeight);
+    const int height = area.bottom - area.top;
+    for (int y = 0; y < height; ++y) {
+      for (int x = 0; x < area.right - area.left; ++x) {
+        const int px = area.left + x, py = area.top + y;
+        const std::uint32_t fresh = planeWord(analysisState().retinaPlane, x, y + kRows - height);
+        expected.set(px, py, mixWord(backdrop(px, py), fresh, weight), area);
+      }
+    }
+    expectSame(expected, actual(surface));
+  }
+}
+
 TEST(StageRenderingWeights, LevelsBecomePercentages) {
   EXPECT_EQ(weightOfLevel(0), 100);
   EXPECT_EQ(weightOfLevel(3), 99);
