@@ -336,6 +336,13 @@ TEST_F(StageRendering, RenderPlaneMixesAreasOfAnyWidth) {
   }
 }
 
+// An area of 2^27 pixels, wide and flat, is refused before anything is allocated or drawn.
+TEST_F(StageRendering, RenderPlaneRefusesAreasBeyondAnyStage) {
+  host::Surface& surface = backdropSurface();
+  EXPECT_FALSE(renderPlane(surface.dc(), 0, 0, 1 << 14, 1 << 13, analysisState().retinaPlane, 50));
+  expectSame(backdropPicture(kWidth, kHeight), actual(surface));
+}
+
 TEST(StageRenderingWeights, LevelsBecomePercentages) {
   EXPECT_EQ(weightOfLevel(0), 100);
   EXPECT_EQ(weightOfLevel(3), 99);
