@@ -215,13 +215,14 @@ struct ValueCalls {
         (depth != 24 && depth != 32)) {
       return kHostFailure;
     }
+    const std::uint8_t fill = v.newImageFill;
     return makeInto(v, out, [=](Value& value) {
       value.kind = kValueImage;
       value.image = std::make_shared<Image>();
       value.image->width = width;
       value.image->height = height;
       value.image->depth = depth;
-      value.image->pixels.assign(static_cast<std::size_t>(width) * height * 4, 0);
+      value.image->pixels.assign(static_cast<std::size_t>(width) * height * 4, fill);
     });
   }
   static Result KINETISCAN_CALL lockPixels(ImageServices* self, const HostValue* image,

@@ -95,6 +95,8 @@ class Values {
   std::string symbolText(Symbol symbol) const;
 
   ServiceLog valueLog, listLog, colorLog, imageLog;
+  // Every byte of the pixels of an image made through ImageServices 17.
+  std::uint8_t newImageFill = 0;
 
  private:
   struct Services;

@@ -84,12 +84,15 @@ Result getImage(CastMemberInstance* member, HostValue* out, const ImagePlane* pl
   images->ops->newImage(images, kColumns, kRows, 24, 1, 0, out);
   void* pixels = nullptr;
   images->ops->lockPixels(images, out, &pixels);
-  if (pixels == nullptr) return kOk;  // nothing to write into: the image as created
-  auto* bytes = static_cast<std::uint8_t*>(pixels);
-  if (plane == nullptr) {
-    fillFromFrame(bytes);
-  } else {
-    fillFromPlane(bytes, *plane);
+  // Without pixels nothing is written and the image stays as created; the lock is ended either
+  // way, since a host may count it as taken whatever pointer it gave.
+  if (pixels != nullptr) {
+    auto* bytes = static_cast<std::uint8_t*>(pixels);
+    if (plane == nullptr) {
+      fillFromFrame(bytes);
+    } else {
+      fillFromPlane(bytes, *plane);
+    }
   }
   images->ops->unlockPixels(images, out);
   return kOk;
@@ -103,9 +106,15 @@ Result makeNumber(ValueServices* values, double number, HostValue* out) {
 }  // namespace
 
 float toSingle(double value) {
-  constexpr double kLargest = std::numeric_limits<float>::max();
-  if (value > kLargest) return std::numeric_limits<float>::infinity();
-  if (value < -kLargest) return -std::numeric_limits<float>::infinity();
+  constexpr float kLargest = std::numeric_limits<float>::max();
+  constexpr float kInfinity = std::numeric_limits<float>::infinity();
+  // Rounding to nearest keeps everything below half a unit (2^103) above the largest float at the
+  // largest float; the tie goes to the even neighbour, infinity, as does everything beyond.
+  constexpr double kOverflow = static_cast<double>(kLargest) + 0x1p103;
+  if (value >= kOverflow) return kInfinity;
+  if (value <= -kOverflow) return -kInfinity;
+  if (value > kLargest) return kLargest;
+  if (value < -kLargest) return -kLargest;
   return static_cast<float>(value);  // NaN stays NaN
 }
 

@@ -1,4 +1,5 @@
 // The cast member's lifetime and its simple positions, through the tables.
+#include "host/surface.h"
 #include "member_fixture.h"
 
 namespace kinetiscan::scenario {
@@ -20,6 +21,47 @@ TEST_F(CastMember, CreateAsksEachServiceOnceAndOpensCapture) {
   EXPECT_EQ(standin::captureRecord().connects, 1);
   destroyMember(member_);
   EXPECT_EQ(standin::liveWindowCount(), 1) << "destroy closes capture";
+}
+
+// Capture the scan started is forgotten with the member: the first frame a new member sees is
+// its background again.
+TEST_F(CastMember, DestroyClearsTheScansCaptureFlag) {
+  addOurCast();
+  member_ = createMember();
+  ASSERT_NE(member_, nullptr);
+  ASSERT_EQ(deliver({uniformFrame(10)}), 1);  // the scan finds the member and starts capture
+  destroyMember(member_);
+  member_ = createMember();
+  ASSERT_NE(member_, nullptr);
+  ASSERT_EQ(deliver({uniformFrame(200)}), 1);
+  HostValue average{};
+  ASSERT_EQ(call("differenceblock", {world_->values.rect({0, 0, 120, 160})}, &average), kOk);
+  EXPECT_EQ(valueOf(average).colour.red, 0) << "the scan started capture anew, so reset the "
+                                               "background to this frame";
+  release(average);
+}
+
+// After a destroy the next drawing starts from a new, black cache: at level 255, which keeps a
+// panel as it is, the sprite shows black rather than the panel drawn before.
+TEST_F(CastMember, DestroyReleasesThePanelCache) {
+  member_ = createMember();
+  ASSERT_NE(member_, nullptr);
+  void* out = nullptr;
+  ASSERT_EQ(member_->ops->newSpriteActor(member_, &out), kOk);
+  auto* actor = static_cast<SpriteActorInterface*>(out);
+  ASSERT_EQ(deliver({uniformFrame(200)}), 1);
+  DrawRequest request{};
+  request.top = 0, request.left = 0, request.bottom = 120, request.right = 160;
+  const auto drawAtLevel = [&](std::int32_t level) {
+    host::Surface surface(host_->ledger, 160, 120);
+    request.level = level;
+    actor->ops->drawSprite(actor, &request, 0, &surface);
+    return surface.bytes()[4 * (60 * 160 + 80) + 2];  // red of a pixel in the middle
+  };
+  EXPECT_EQ(drawAtLevel(0), 200) << "the panel shows the frame";
+  destroyMember(member_);
+  EXPECT_EQ(drawAtLevel(255), 0);
+  EXPECT_EQ(actor->ops->release(actor), 0);
 }
 
 TEST_F(CastMember, AssetCallbacksAreHeldOnceWhateverTheirNumber) {

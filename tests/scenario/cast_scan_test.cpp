@@ -102,6 +102,29 @@ TEST_F(CastScan, AWalkThatNeverReturnsIsBounded) {
   EXPECT_EQ(world_->movies.walkSteps, 65536);
 }
 
+// A member whose type cannot be read is left unexamined: it is no second member.
+TEST_F(CastScan, AMemberWhoseTypeCannotBeReadDoesNotCount) {
+  castWith({{1, "Kinetiscan"}, {2, "Kinetiscan", true}});
+  member_ = createMember();
+  ASSERT_EQ(deliver({uniformFrame(10)}), 1);
+  EXPECT_EQ(warnings(), 0);
+  EXPECT_TRUE(world_->movies.removals(movie_, 1).empty());
+}
+
+// The walk goes 1, 2, 3, 2, 3, ... and never back to 1: meeting the first member again is no
+// second member.
+TEST_F(CastScan, MeetingTheFirstMemberAgainRaisesNoWarning) {
+  const std::int32_t movie = world_->movies.addMovie();
+  world_->movies.addCast(
+      movie, host::CastSetup{{{1, "text"}, {2, "Kinetiscan"}, {3, "text"}}, {1, 2, 3, 2}, false});
+  member_ = createMember();
+  ASSERT_EQ(deliver({uniformFrame(10)}), 1);
+  EXPECT_EQ(world_->movies.walkSteps, 65536) << "the walk was cut off, having met 2 many times";
+  EXPECT_EQ(warnings(), 0);
+  EXPECT_TRUE(world_->movies.removals(movie, 1).empty());
+  EXPECT_TRUE(capturing());
+}
+
 TEST_F(CastScan, TheCastCountPropertyDecidesHowManyCastsAreWalked) {
   castWith({{1, "text"}});
   castWith({{1, "Kinetiscan"}, {2, "Kinetiscan"}}, movie_);

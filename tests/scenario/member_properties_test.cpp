@@ -1,6 +1,10 @@
 // Cast member properties read after frames of known content, and their set paths.
+#include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstring>
+#include <limits>
+#include <string>
 
 #include "member_fixture.h"
 
@@ -74,17 +78,22 @@ TEST_F(MemberProperties, TooManyRegionsGiveEmptyListsNotAnEarlierFramesRegions) 
 }
 
 TEST_F(MemberProperties, ImagesAreFilledByteForByte) {
+  world_->values.newImageFill = 0xA5;
   HostValue image{};
-  ASSERT_EQ(get("cameraimage", &image), kOk);
-  const auto& camera = *valueOf(image).image;
-  EXPECT_EQ(camera.width, 160);
-  EXPECT_EQ(camera.height, 120);
-  EXPECT_EQ(camera.depth, 24);
-  ASSERT_EQ(camera.pixels.size(), 76800u);
-  for (int p = 0; p < 19200; ++p) {
-    ASSERT_EQ(0, std::memcmp(&camera.pixels[4 * p], &square_[3 * p], 3)) << "pixel " << p;
+  for (const char* name : {"image", "cameraimage"}) {
+    SCOPED_TRACE(name);
+    ASSERT_EQ(get(name, &image), kOk);
+    const auto& camera = *valueOf(image).image;
+    EXPECT_EQ(camera.width, 160);
+    EXPECT_EQ(camera.height, 120);
+    EXPECT_EQ(camera.depth, 24);
+    ASSERT_EQ(camera.pixels.size(), 76800u);
+    for (int p = 0; p < 19200; ++p) {
+      ASSERT_EQ(0, std::memcmp(&camera.pixels[4 * p], &square_[3 * p], 3)) << "pixel " << p;
+      ASSERT_EQ(camera.pixels[4 * p + 3], 0xA5) << "byte 3 stays as the host made it, pixel " << p;
+    }
+    release(image);
   }
-  release(image);
 
   ASSERT_EQ(get("globsimage", &image), kOk);
   const auto& globs = *valueOf(image).image;
@@ -139,6 +148,117 @@ TEST_F(MemberProperties, ReadOnlyAndUnknownNames) {
   ASSERT_EQ(get("Version", &out), kOk);
   EXPECT_EQ(valueOf(out).text, "BETA 1.0");
   release(out);
+}
+
+// Record order, not position or size, orders the lists; a region below mindensity between two
+// kept ones leaves a gap in neither.
+TEST_F(MemberProperties, SeveralRegionsListedInRecordOrder) {
+  camera::Frame frame = uniformFrame(100);
+  fillRect(frame, 10, 30, 100, 120, 255, 255, 255);  // record 1: lowest rows, right-hand side
+  fillRect(frame, 40, 45, 60, 65, 255, 255, 255);    // record 2: 25 pixels, dropped
+  fillRect(frame, 60, 80, 5, 25, 255, 255, 255);     // record 3: left-hand side
+  ASSERT_EQ(deliver({frame}), 1);
+
+  HostValue points{};
+  ASSERT_EQ(get("loclist", &points), kOk);
+  ASSERT_EQ(valueOf(points).items.size(), 2u);
+  EXPECT_EQ(valueOf(points).items[0].point.vertical, 120 - ((29 + 10) >> 1));
+  EXPECT_EQ(valueOf(points).items[0].point.horizontal, (119 + 100) >> 1);
+  EXPECT_EQ(valueOf(points).items[1].point.vertical, 120 - ((79 + 60) >> 1));
+  EXPECT_EQ(valueOf(points).items[1].point.horizontal, (24 + 5) >> 1);
+  release(points);
+
+  HostValue rects{};
+  ASSERT_EQ(get("boundingboxlist", &rects), kOk);
+  ASSERT_EQ(valueOf(rects).items.size(), 2u);
+  const HostRect first = valueOf(rects).items[0].rect;
+  const HostRect second = valueOf(rects).items[1].rect;
+  EXPECT_EQ((std::array{first.top, first.left, first.bottom, first.right}),
+            (std::array{120 - 29, 119, 120 - 10, 100}));
+  EXPECT_EQ((std::array{second.top, second.left, second.bottom, second.right}),
+            (std::array{120 - 79, 24, 120 - 60, 5}));
+  release(rects);
+}
+
+// The lock is ended for every image, also when it gave nothing to write into; then the image is
+// handed back as the host made it.
+TEST_F(MemberProperties, EveryImageIsUnlockedWithOrWithoutPixels) {
+  world_->values.newImageFill = 0x3C;
+  for (const bool lockFails : {false, true}) {
+    world_->values.imageLog.failures[18] = lockFails ? host::kHostFailure : kOk;
+    for (const char* name :
+         {"image", "cameraimage", "retinaimage", "differenceimage", "globsimage"}) {
+      SCOPED_TRACE(std::string(name) + (lockFails ? ", lock refused" : ""));
+      const int unlocks = world_->values.imageLog.calls[19];
+      HostValue image{};
+      ASSERT_EQ(get(name, &image), kOk);
+      EXPECT_EQ(world_->values.imageLog.calls[19], unlocks + 1);
+      const host::Image& pixels = *valueOf(image).image;
+      EXPECT_EQ(pixels.locks, 0);
+      if (lockFails) {
+        EXPECT_EQ(std::count(pixels.pixels.begin(), pixels.pixels.end(), 0x3C), 76800);
+      }
+      release(image);
+    }
+  }
+}
+
+// Kind 0, accepted wherever a number is expected, is converted by the host like any number.
+TEST_F(MemberProperties, ParametersTakeValuesOfKindZero) {
+  for (const char* name : {"adaptivity", "sensitivity", "mindensity"}) {
+    host::Value seven;
+    seven.kind = host::kValueVoid;
+    seven.integer = 7;
+    EXPECT_EQ(set(name, world_->values.make(seven)), kOk) << name;
+    EXPECT_EQ(number(name), 7.0) << name;
+  }
+}
+
+// Single precision as the hardware rounds to nearest: just above the largest float, up to half a
+// unit of it (2^103), is still the largest float; the tie and beyond are infinity.
+TEST_F(MemberProperties, ParametersRoundBeyondTheLargestFloatAsTheHardwareDoes) {
+  constexpr double kLargest = std::numeric_limits<float>::max();
+  constexpr double kTie = kLargest + 0x1p103;
+  constexpr float kInfinity = std::numeric_limits<float>::infinity();
+  const struct {
+    double given;
+    float stored;
+  } table[] = {
+      {kLargest, std::numeric_limits<float>::max()},
+      {std::nextafter(kLargest, 1e300), std::numeric_limits<float>::max()},
+      {std::nextafter(kTie, 0.0), std::numeric_limits<float>::max()},
+      {kTie, kInfinity},
+      {0x1p128, kInfinity},
+      {1e300, kInfinity},
+      {std::numeric_limits<double>::infinity(), kInfinity},
+      {0.1, 0.1f},
+  };
+  for (const char* name : {"adaptivity", "sensitivity"}) {
+    for (const auto& row : table) {
+      for (const double sign : {1.0, -1.0}) {
+        SCOPED_TRACE(::testing::Message() << name << " " << sign * row.given);
+        EXPECT_EQ(set(name, world_->values.real(sign * row.given)), kOk);
+        EXPECT_EQ(number(name), static_cast<double>(static_cast<float>(sign) * row.stored));
+      }
+    }
+    EXPECT_EQ(set(name, world_->values.real(std::nan(""))), kOk);
+    EXPECT_TRUE(std::isnan(number(name))) << name;
+  }
+}
+
+// Before the first frame there is nothing to copy: the images come back as the host made them.
+using MemberBeforeFrames = MemberScenario;
+TEST_F(MemberBeforeFrames, FrameImagesKeepTheHostsPixels) {
+  member_ = createMember();
+  ASSERT_NE(member_, nullptr);
+  world_->values.newImageFill = 0x5A;
+  for (const char* name : {"image", "cameraimage"}) {
+    HostValue image{};
+    ASSERT_EQ(get(name, &image), kOk) << name;
+    const std::vector<unsigned char>& pixels = valueOf(image).image->pixels;
+    EXPECT_EQ(std::count(pixels.begin(), pixels.end(), 0x5A), 76800) << name;
+    release(image);
+  }
 }
 
 }  // namespace

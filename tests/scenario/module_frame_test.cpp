@@ -1,6 +1,8 @@
 // The module frame seen from a host: class listing, class forms, interface objects, reference
 // counts and unloading, through the five exports only.
+#include <cstdio>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "kinetiscan/plugin_tables.h"
@@ -11,6 +13,70 @@ namespace kinetiscan::scenario {
 namespace {
 
 using ModuleFrame = Scenario;
+
+// Each id as the host sees it in memory: the braced text's first three groups little-endian, the
+// last eight bytes in order. The bytes are written out by hand from the braced form.
+TEST(Guids, EveryIdHasItsPublishedBytes) {
+  struct Pinned {
+    const char* name;
+    const Guid& id;
+    const char* bytes;
+  };
+  const Pinned table[] = {
+      // {5D2E8A41-7C3B-4F19-A6D2-3E91B07C4F58}
+      {"RegistrarClass", kRegistrarClassId, "41 8A 2E 5D 3B 7C 19 4F A6 D2 3E 91 B0 7C 4F 58"},
+      // {9B4F1C76-2E8D-4A35-8C17-D6A05E93B2C1}
+      {"CastMemberClass", kCastMemberClassId, "76 1C 4F 9B 8D 2E 35 4A 8C 17 D6 A0 5E 93 B2 C1"},
+      // {C18E5D29-6A47-4B03-9F5E-72B4C8D1A06E}
+      {"SpriteActorClass", kSpriteActorClassId, "29 5D 8E C1 47 6A 03 4B 9F 5E 72 B4 C8 D1 A0 6E"},
+      // {AC3E7803-0002-8FE5-0000-080007160DC3}
+      {"RegistrarInterface", kRegistrarInterfaceId,
+       "03 78 3E AC 02 00 E5 8F 00 00 08 00 07 16 0D C3"},
+      // {AC401E5C-0001-A855-0000-0800072C6326}
+      {"CastMemberInterface", kCastMemberInterfaceId,
+       "5C 1E 40 AC 01 00 55 A8 00 00 08 00 07 2C 63 26"},
+      // {AC401E76-0001-AEA7-0000-0800072C6326}
+      {"SpriteActorInterface", kSpriteActorInterfaceId,
+       "76 1E 40 AC 01 00 A7 AE 00 00 08 00 07 2C 63 26"},
+      // {00000001-0000-0000-C000-000000000046}
+      {"class factory", kClassFactoryInterfaceId,
+       "01 00 00 00 00 00 00 00 C0 00 00 00 00 00 00 46"},
+      // {151A5780-32BD-11D0-8151-00AA005F3C08}
+      {"ValueServices", kValueServicesId, "80 57 1A 15 BD 32 D0 11 81 51 00 AA 00 5F 3C 08"},
+      // {AC96CF98-0045-5C0B-0000-0040105023FB}
+      {"ListServices", kListServicesId, "98 CF 96 AC 45 00 0B 5C 00 00 00 40 10 50 23 FB"},
+      // {F36721D0-11E7-11D2-9D18-00104B2797F3}
+      {"ColorServices", kColorServicesId, "D0 21 67 F3 E7 11 D2 11 9D 18 00 10 4B 27 97 F3"},
+      // {F367FFFF-11E7-11D2-9D18-00104B2797F3}
+      {"ImageServices", kImageServicesId, "FF FF 67 F3 E7 11 D2 11 9D 18 00 10 4B 27 97 F3"},
+      // {AC401B78-0000-FA7D-0000-0800072C6326}
+      {"MovieServices", kMovieServicesId, "78 1B 40 AC 00 00 7D FA 00 00 08 00 07 2C 63 26"},
+      // {D9088161-32BF-11D0-8151-00AA005F3C08}
+      {"WindowServices", kWindowServicesId, "61 81 08 D9 BF 32 D0 11 81 51 00 AA 00 5F 3C 08"},
+      // {3F698780-32BE-11D0-8151-00AA005F3C08}
+      {"spareService1", kSpareService1Id, "80 87 69 3F BE 32 D0 11 81 51 00 AA 00 5F 3C 08"},
+      // {ACC33D03-0136-8B39-0000-080007FC20C1}
+      {"spareService2", kSpareService2Id, "03 3D C3 AC 36 01 39 8B 00 00 08 00 07 FC 20 C1"},
+      // {ACC33F91-0137-24E7-0000-080007FC20C1}
+      {"callbackService", kCallbackServiceId, "91 3F C3 AC 37 01 E7 24 00 00 08 00 07 FC 20 C1"},
+      // {ACC33FCA-0137-3251-0000-080007FC20C1}
+      {"spriteCallbackService", kSpriteCallbackServiceId,
+       "CA 3F C3 AC 37 01 51 32 00 00 08 00 07 FC 20 C1"},
+      {"null", kNullGuid, "00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00"},
+  };
+  for (const Pinned& pinned : table) {
+    unsigned char stored[sizeof(Guid)];
+    std::memcpy(stored, &pinned.id, sizeof stored);
+    std::string text;
+    for (unsigned char byte : stored) {
+      char hex[4];
+      std::snprintf(hex, sizeof hex, "%02X ", byte);
+      text += hex;
+    }
+    text.pop_back();
+    EXPECT_EQ(text, pinned.bytes) << pinned.name;
+  }
+}
 
 constexpr std::uint32_t kPattern = 0xCDCDCDCDu;  // what the host's fresh blocks hold
 

@@ -185,6 +185,53 @@ TEST_F(StageRendering, OutlinesAndCrossesOfTheWorkedExample) {
   EXPECT_EQ(got.hash(), kWorkedExampleHash);
 }
 
+// Outlines hang from the rect's top and crosses stand on its bottom, so they part in any rect that
+// is not 120 high.
+TEST_F(StageRendering, CrossesAreMeasuredFromTheRectsBottom) {
+  constexpr int kTall = 250;
+  AnalysisState& state = analysisState();
+  state.blobBoxes[1] = BlobBox{60, 50, 40, 30};
+  state.blobCount = 2;
+  setProperty(actor_, "showboundingboxes", 1);
+  setProperty(actor_, "showcenterpoints", 1);
+  for (const Rect& rect : {Rect{10, 20, 100, 180}, Rect{10, 20, 200, 180}}) {
+    SCOPED_TRACE(rect.bottom - rect.top);
+    host::Surface& surface = makeSurface(kWidth, kTall);
+    ASSERT_EQ(draw(surface, rect, 0), kOk);
+    Picture expected(kWidth, kTall, std::vector<std::uint32_t>(kWidth * kTall, 0));
+    paste(expected, rect,
+          [](int x, int y) { return planeWord(analysisState().cameraPlane, x, y); });
+    addBox(expected, rect, state.blobBoxes[1], kRed);
+    addCross(expected, rect, state.blobBoxes[1], kRed);
+    expectSame(expected, actual(surface));
+  }
+}
+
+// Each overlay draws with the copy pen whatever mix mode the host's DC had, and leaves it so.
+TEST_F(StageRendering, OverlaysDrawWithTheCopyPen) {
+  AnalysisState& state = analysisState();
+  state.blobBoxes[1] = BlobBox{100, 50, 80, 30};
+  state.blobCount = 2;
+  for (const bool outlines : {true, false}) {
+    SCOPED_TRACE(outlines ? "outlines" : "crosses");
+    setProperty(actor_, "showboundingboxes", outlines ? 1 : 0);
+    setProperty(actor_, "showcenterpoints", outlines ? 0 : 1);
+    host::Surface& surface = makeSurface(kWidth, kHeight);
+    SetROP2(surface.dc(), R2_NOP);
+    ASSERT_EQ(draw(surface, kRect, 0), kOk);
+    EXPECT_EQ(GetROP2(surface.dc()), R2_COPYPEN);
+    Picture expected(kWidth, kHeight, std::vector<std::uint32_t>(kWidth * kHeight, 0));
+    paste(expected, kRect,
+          [](int x, int y) { return planeWord(analysisState().cameraPlane, x, y); });
+    if (outlines) {
+      addBox(expected, kRect, state.blobBoxes[1], kRed);
+    } else {
+      addCross(expected, kRect, state.blobBoxes[1], kRed);
+    }
+    expectSame(expected, actual(surface));
+  }
+}
+
 // Views without a panel draw the overlays over whatever the stage shows.
 TEST_F(StageRendering, ViewsWithoutAPanelDrawOverlaysOverTheStage) {
   AnalysisState& state = analysisState();
@@ -265,6 +312,35 @@ TEST_F(StageRendering, TheClipStaysOnTheSurface) {
   EXPECT_EQ(box.top, 10);
   EXPECT_EQ(box.right, 90);
   EXPECT_EQ(box.bottom, 50);
+}
+
+// An area whose rows are not whole blocks of the vectorised mix: the rest of each row mixes by
+// the same formula. The area's bottom row takes plane row 0.
+TEST_F(StageRendering, RenderPlaneMixesAreasOfAnyWidth) {
+  const Rect area{4, 3, 7, 8};  // 5 x 3
+  for (int weight : {37, 50}) {
+    SCOPED_TRACE(weight);
+    host::Surface& surface = backdropSurface();
+    ASSERT_TRUE(renderPlane(surface.dc(), area.left, area.top, area.right, area.bottom,
+                            analysisState().retinaPlane, weight));
+    Picture expected = backdropPicture(kWidth, kHeight);
+    const int height = area.bottom - area.top;
+    for (int y = 0; y < height; ++y) {
+      for (int x = 0; x < area.right - area.left; ++x) {
+        const int px = area.left + x, py = area.top + y;
+        const std::uint32_t fresh = planeWord(analysisState().retinaPlane, x, y + kRows - height);
+        expected.set(px, py, mixWord(backdrop(px, py), fresh, weight), area);
+      }
+    }
+    expectSame(expected, actual(surface));
+  }
+}
+
+// An area of 2^27 pixels, wide and flat, is refused before anything is allocated or drawn.
+TEST_F(StageRendering, RenderPlaneRefusesAreasBeyondAnyStage) {
+  host::Surface& surface = backdropSurface();
+  EXPECT_FALSE(renderPlane(surface.dc(), 0, 0, 1 << 14, 1 << 13, analysisState().retinaPlane, 50));
+  expectSame(backdropPicture(kWidth, kHeight), actual(surface));
 }
 
 TEST(StageRenderingWeights, LevelsBecomePercentages) {
