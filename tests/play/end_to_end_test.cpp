@@ -170,6 +170,23 @@ TEST_F(EndToEnd, ASignalEndsTheRunAndKeepsWhatWasRecorded) {
   }
 }
 
+// Discs already in the first frame stay as ghosts at adaptivity 1000; a warm-up forgets them.
+TEST_F(EndToEnd, AWarmUpKeepsTheFirstFramesFromLeavingGhosts) {
+  auto ghosts = [this](const std::string& arguments) {
+    EXPECT_EQ(play("--frames 80 --empty-frames 0 --rate 0 --quiet --png-at none --gif-every 0 " +
+                   arguments),
+              0)
+        << read("stderr.txt");
+    std::smatch found;
+    const std::string summary = read("out/summary.txt");
+    EXPECT_TRUE(std::regex_search(summary, found, std::regex("other regions: (\\d+)"))) << summary;
+    return found.empty() ? -1 : std::stoi(found[1]);
+  };
+  EXPECT_GT(ghosts(""), 100);
+  EXPECT_LT(ghosts("--warmup 40"), 5);
+  EXPECT_NE(read("out/summary.txt").find("warm-up:     frames 0 to 39"), std::string::npos);
+}
+
 TEST_F(EndToEnd, ARawFileRunsToItsEnd) {
   writeFile("three.raw", std::string(3 * 57600, '\x50'));
   ASSERT_EQ(play("--raw three.raw --rate 0 --out here --png-at none"), 0) << read("stderr.txt");

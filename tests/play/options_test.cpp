@@ -123,6 +123,7 @@ TEST(Options, BadCommandLinesExitWithTwoAndSayWhy) {
            {{"--frames", "-1"}, "frames"},
            {{"--frames", "many"}, "frames"},
            {{"--discs", "7"}, "discs"},
+           {{"--warmup", "-3"}, "warmup"},
            {{"--gif-every", "-1"}, "gif-every"},
            {{"--adaptivity", "nan"}, "--adaptivity"},
            {{"--adaptivity", "-5"}, "--adaptivity"},

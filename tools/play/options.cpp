@@ -2,6 +2,7 @@
 #include "options.h"
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -200,6 +201,8 @@ bool parseScriptArgument(const std::string& text, ScriptArgument* out, std::stri
   return false;
 }
 
+double warmupAdaptivity(int frames) { return std::max(2.0, frames / 4.0); }
+
 int effectiveFrames(const PlayOptions& options) {
   if (options.frames >= 0) return options.frames;
   const bool live = options.input == InputKind::kSynthetic || options.input == InputKind::kDevice;
@@ -246,6 +249,11 @@ ParseOutcome parseOptions(int argc, const char* const* argv) {
       "--sensitivity", sensitivity,
       "motion threshold on the difference summed over blue, green and red, each 0..1 (default "
       "0.5); a higher sensitivity finds less motion");
+  app.add_option("--warmup", options.warmup,
+                 "learn the background quickly from the first N frames (adaptivity N/4, at "
+                 "least 2), then use --adaptivity: nobody standing in the first frame stays as "
+                 "a ghost. Or take one frame as the background with --at N adapt")
+      ->check(CLI::Range(0, 1000000));
   auto* mindensityOption =
       app.add_option("--mindensity", mindensity, "smallest region kept, in pixels (default 100)");
   app.add_option("--at", at,

@@ -41,6 +41,9 @@ struct PlayOptions {
   int emptyFrames = 5;
 
   int frames = -1;  // -1: 200 for live sources, every frame for files
+  // Frames during which the background is learned quickly (adaptivity warmupAdaptivity(n)),
+  // after which the chosen adaptivity applies; 0: none.
+  int warmup = 0;
 
   // Unset: the plug-in keeps its own defaults.
   std::optional<double> adaptivity;
@@ -71,6 +74,10 @@ ParseOutcome parseOptions(int argc, const char* const* argv);
 int effectiveFrames(const PlayOptions& options);
 
 // Parses one script argument; false with the reason in `error` when its shape is unknown.
+// The adaptivity of a warm-up of n frames: the background then averages about the last n/4
+// frames, so whoever passes through is forgotten by its end.
+double warmupAdaptivity(int frames);
+
 bool parseScriptArgument(const std::string& text, ScriptArgument* out, std::string* error);
 
 }  // namespace kinetiscan::play

@@ -109,6 +109,7 @@ class Run {
   Picture lastStage_;
   int lastFrame_ = -1;
   int stopSignal_ = 0;
+  double chosenAdaptivity_ = 0;
   int lastRegions_ = 0;
   std::string error_, summary_;
 };
@@ -137,6 +138,9 @@ bool Run::setUp() {
   }
   figures_.input = describeInput(options_);
   figures_.facts = session_.facts();
+  chosenAdaptivity_ = figures_.facts.adaptivity;
+  figures_.warmup = options_.warmup;
+  if (options_.warmup > 0) session_.setAdaptivity(warmupAdaptivity(options_.warmup));
   if (camera_->truth() != nullptr || options_.input == InputKind::kSynthetic) {
     figures_.accuracy.emplace();
   }
@@ -177,6 +181,9 @@ bool Run::playOne(int frame, std::chrono::duration<double, std::milli>* spent) {
     pngsWritten_.insert(frame);
   }
   lastFrame_ = frame;
+  if (options_.warmup > 0 && frame + 1 == options_.warmup) {
+    session_.setAdaptivity(chosenAdaptivity_);
+  }
   return true;
 }
 

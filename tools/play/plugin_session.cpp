@@ -195,6 +195,10 @@ HostValue PluginSession::makeArgument(const ScriptArgument& argument) {
   return values.ofKind(host::kValueVoid);
 }
 
+void PluginSession::setAdaptivity(double adaptivity) {
+  setMemberProperty("adaptivity", world_->values.real(adaptivity));
+}
+
 CallRecord PluginSession::call(const ScriptCall& call) {
   host::Values& values = world_->values;
   CallRecord record;

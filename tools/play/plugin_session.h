@@ -52,6 +52,8 @@ class PluginSession {
   // Draws the four sprites side by side; the stage as GetDIBits gives it.
   std::vector<std::uint8_t> drawStage();
   MemberFacts facts();
+  // Sets the member's "adaptivity" as a script would.
+  void setAdaptivity(double adaptivity);
   // The preview rate the plug-in asked the capture driver for, in milliseconds; 0 if none.
   int previewRateMs() const;
   // Interfaces the host handed out and did not get back, once everything is released.

@@ -37,6 +37,10 @@ std::string summaryText(const RunFigures& f) {
   text += format("  frames:      %d", f.frames);
   text += f.rateMs > 0 ? format(", one every %d ms\n", f.rateMs)
                        : std::string(", as fast as the input gave them\n");
+  if (f.warmup > 0) {
+    text += format("  warm-up:     frames 0 to %d learned the background at adaptivity %g\n",
+                   f.warmup - 1, warmupAdaptivity(f.warmup));
+  }
   if (!f.stoppedBy.empty()) {
     text += format("  stopped:     at frame %d by %s; what was recorded up to it is kept\n",
                    f.frames - 1, f.stoppedBy.c_str());

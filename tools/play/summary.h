@@ -14,8 +14,9 @@ struct RunFigures {
   std::string input;
   MemberFacts facts;
   int frames = 0;
-  std::string stoppedBy;  // the signal that ended the run early, if one did
-  int rateMs = 0;         // pause between frames; 0 ran as fast as possible
+  std::string stoppedBy;
+  int warmup = 0;  // the signal that ended the run early, if one did
+  int rateMs = 0;  // pause between frames; 0 ran as fast as possible
   long regionsTotal = 0;
   int regionsMin = 0;
   int regionsMax = 0;
