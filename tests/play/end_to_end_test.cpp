@@ -187,6 +187,15 @@ TEST_F(EndToEnd, AWarmUpKeepsTheFirstFramesFromLeavingGhosts) {
   EXPECT_NE(read("out/summary.txt").find("warm-up:     frames 0 to 39"), std::string::npos);
 }
 
+TEST_F(EndToEnd, FramesStreamToStandardOutputAsJsonLines) {
+  ASSERT_EQ(play("--frames 3 --rate 0 --quiet --png-at none --gif-every 0 --jsonl -"), 0)
+      << read("stderr.txt");
+  const std::vector<std::string> streamed = lines("stdout.txt");
+  ASSERT_EQ(streamed.size(), 3u) << "one record per frame and nothing else";
+  EXPECT_EQ(nlohmann::json::parse(streamed[2])["frame"], 2);
+  EXPECT_NE(read("stderr.txt").find("kinetiscan-play summary"), std::string::npos);
+}
+
 TEST_F(EndToEnd, ARawFileRunsToItsEnd) {
   writeFile("three.raw", std::string(3 * 57600, '\x50'));
   ASSERT_EQ(play("--raw three.raw --rate 0 --out here --png-at none"), 0) << read("stderr.txt");

@@ -124,6 +124,7 @@ TEST(Options, BadCommandLinesExitWithTwoAndSayWhy) {
            {{"--frames", "many"}, "frames"},
            {{"--discs", "7"}, "discs"},
            {{"--warmup", "-3"}, "warmup"},
+           {{"--jsonl", "frames.jsonl"}, "--jsonl"},
            {{"--gif-every", "-1"}, "gif-every"},
            {{"--adaptivity", "nan"}, "--adaptivity"},
            {{"--adaptivity", "-5"}, "--adaptivity"},

@@ -277,6 +277,11 @@ ParseOutcome parseOptions(int argc, const char* const* argv) {
                  "capture rate the plug-in asks for; a webcam keeps its own)")
       ->check(CLI::Range(0, 10000));
   app.add_flag("--quiet", options.quiet, "no progress line");
+  std::string jsonl;
+  auto* jsonlOption = app.add_option(
+      "--jsonl", jsonl,
+      "'-': stream each frame's record (as in track.jsonl) to standard output as it is done; "
+      "the summary then goes to standard error");
 
   ParseOutcome outcome;
   try {
@@ -325,6 +330,13 @@ ParseOutcome parseOptions(int argc, const char* const* argv) {
     ScriptCall call;
     if (!parseCall(words, &call, &error)) return fail(error);
     options.calls.push_back(std::move(call));
+  }
+  if (jsonlOption->count() != 0) {
+    if (jsonl != "-")
+      return fail(
+          "--jsonl: only '-' (standard output) is offered; track.jsonl "
+          "in the results folder is written anyway");
+    options.jsonlToStdout = true;
   }
   if (!parsePngList(pngAt, &options, &error)) return fail(error);
   if (options.outDir.empty()) return fail("--out: the folder name is empty");

@@ -60,6 +60,7 @@ struct PlayOptions {
 
   int rateMs = -1;  // pause between frames; -1: the preview rate the plug-in asks the driver for
   bool quiet = false;
+  bool jsonlToStdout = false;  // --jsonl -: each frame's record on standard output as it is done
 };
 
 struct ParseOutcome {

@@ -76,7 +76,8 @@ class Progress {
 
 class Run {
  public:
-  Run(const PlayOptions& options, std::ostream& err) : options_(options), err_(err) {}
+  Run(const PlayOptions& options, std::ostream& out, std::ostream& err)
+      : options_(options), out_(out), err_(err) {}
   // Non-zero exit code on failure, with the message in `error_`.
   int execute();
   const std::string& error() const { return error_; }
@@ -97,6 +98,7 @@ class Run {
   }
 
   const PlayOptions& options_;
+  std::ostream& out_;
   std::ostream& err_;
   std::unique_ptr<camera::FrameSource> camera_;
   OutputFolder folder_;
@@ -173,6 +175,10 @@ bool Run::playOne(int frame, std::chrono::duration<double, std::milli>* spent) {
   lastRegions_ = static_cast<int>(record.centres.size());
   figures_.addFrame(lastRegions_, record.milliseconds);
   if (!log_.add(record, &error)) return fail(error);
+  if (options_.jsonlToStdout) {
+    out_ << jsonRecord(record).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace)
+         << std::endl;  // flushed: a reader downstream sees each frame as it is done
+  }
   if (options_.gifEvery > 0 && frame % options_.gifEvery == 0 && !gif_.add(lastStage_, &error)) {
     return fail(error);
   }
@@ -271,13 +277,14 @@ int runPlay(const PlayOptions& options, std::ostream& out, std::ostream& err) {
   int code;
   std::string summary, error;
   {
-    Run run(options, err);
+    Run run(options, out, err);
     code = run.execute();
     summary = run.summary();
     error = run.error();
   }
   if (!error.empty()) err << "kinetiscan-play: " << error << "\n";
-  if (!summary.empty() && error.empty()) out << summary;
+  // With the frames streaming to standard output the summary goes beside the progress.
+  if (!summary.empty() && error.empty()) (options.jsonlToStdout ? err : out) << summary;
   return code;
 }
 
