@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "analysis/analysis_state.h"
+#include "analysis/cpu_features.h"
 #include "analysis/pixel_math.h"
 
 namespace kinetiscan {
@@ -25,14 +26,10 @@ constinit int chosenPath = -1;
 constinit AdaptationMethod chosenAdaptation = AdaptationMethod::division;
 
 PixelPath widestSupported() {
-#if defined(__i386__) || defined(__x86_64__)
-  // Also checks that the system saves the wide registers, not only that the processor has them.
-  if (!__builtin_cpu_supports("avx2")) return PixelPath::sse2;
-  // The AVX-512 path runs the AVX2 pass with a wider adaptation, so it needs both.
-  return __builtin_cpu_supports("avx512f") ? PixelPath::avx512 : PixelPath::avx2;
-#else
-  return PixelPath::plain;
-#endif
+  if (!kX86) return PixelPath::plain;
+  const CpuFeatures features = detectCpuFeatures();
+  if (!features.avx2) return PixelPath::sse2;
+  return features.avx512f ? PixelPath::avx512 : PixelPath::avx2;
 }
 
 }  // namespace
