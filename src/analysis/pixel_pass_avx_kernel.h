@@ -140,14 +140,14 @@ using Wide = __m256d;
 struct Adaptation {
   Wide divisor;
   Wide reciprocal;
-  bool byReciprocal;
 };
 
 // Where both ends round to the same float (bit for bit, and not NaN), so does the division's
 // sum (see kAdaptationBound); elsewhere, rarely, the eight components are worked again with the
 // division.
+template <bool kByReciprocal>
 [[gnu::always_inline]] inline __m256 adapt(__m256 retina, __m256 camera, const Adaptation& with) {
-  if (!with.byReciprocal) return divided(retina, camera, with.divisor);
+  if constexpr (!kByReciprocal) return divided(retina, camera, with.divisor);
   const __m256 signBit = _mm256_set1_ps(-0.0f);
   const __m256 size =
       _mm256_add_ps(_mm256_andnot_ps(signBit, retina), _mm256_andnot_ps(signBit, camera));
@@ -163,7 +163,8 @@ struct Adaptation {
   return low;
 }
 
-template <bool kFromBytes, bool kAdapts>
+// kAdapts: 0 the retina stays, 1 divided, 2 by the checked reciprocal.
+template <bool kFromBytes, int kAdapts>
 void run(const PixelPass& pass) {
   const __m256 scale = _mm256_set1_ps(kByteScale);
   const __m256 signBit = _mm256_set1_ps(-0.0f);
@@ -171,8 +172,7 @@ void run(const PixelPass& pass) {
   const Threshold limit{_mm256_set1_ps(pass.sensitivity),
                         _mm256_set1_pd(static_cast<double>(pass.sensitivity))};
   const Adaptation adaptation{wideSet(static_cast<double>(pass.adaptivity)),
-                              wideSet(1.0 / static_cast<double>(pass.adaptivity)),
-                              pass.byReciprocal};
+                              wideSet(1.0 / static_cast<double>(pass.adaptivity))};
 
   for (int index = 0; index < kPixels / kGroup; ++index) {
     unsigned bits = 0;
@@ -202,9 +202,10 @@ void run(const PixelPass& pass) {
       ungroup(spread, globs);
       for (int i = 0; i < 3; ++i) _mm256_storeu_ps(pass.globs + at + 8 * i, globs[i]);
 
-      if constexpr (kAdapts) {
+      if constexpr (kAdapts != 0) {
         for (int i = 0; i < 3; ++i) {
-          _mm256_storeu_ps(pass.retina + at + 8 * i, adapt(retina[i], camera[i], adaptation));
+          _mm256_storeu_ps(pass.retina + at + 8 * i,
+                           adapt<kAdapts == 2>(retina[i], camera[i], adaptation));
         }
       }
     }
@@ -215,8 +216,10 @@ void run(const PixelPass& pass) {
 
 void runPass(const PixelPass& pass) {
   if (pass.frame != nullptr) {
-    pass.adapts ? run<true, true>(pass) : run<true, false>(pass);
+    !pass.adapts ? run<true, 0>(pass) : pass.byReciprocal ? run<true, 2>(pass) : run<true, 1>(pass);
   } else {
-    pass.adapts ? run<false, true>(pass) : run<false, false>(pass);
+    !pass.adapts        ? run<false, 0>(pass)
+    : pass.byReciprocal ? run<false, 2>(pass)
+                        : run<false, 1>(pass);
   }
 }

@@ -86,7 +86,6 @@ struct Threshold {
 struct Adaptation {
   __m128d divisor;
   __m128d reciprocal;
-  bool byReciprocal;
 };
 
 // The floats that the two ends of an interval around the sum, worked with the reciprocal, round
@@ -103,8 +102,9 @@ struct Adaptation {
 
 // Where both ends round to the same float (bit for bit, and not NaN), so does the division's
 // sum; elsewhere, rarely, the four components are worked again with the division.
+template <bool kByReciprocal>
 [[gnu::always_inline]] inline __m128 adapt(__m128 retina, __m128 camera, const Adaptation& with) {
-  if (!with.byReciprocal) return divided(retina, camera, with.divisor);
+  if constexpr (!kByReciprocal) return divided(retina, camera, with.divisor);
   const __m128 signBit = _mm_set1_ps(-0.0f);
   const __m128 size = _mm_add_ps(_mm_andnot_ps(signBit, retina), _mm_andnot_ps(signBit, camera));
   __m128 lowEnds[2];
@@ -123,7 +123,8 @@ struct Adaptation {
   return low;
 }
 
-template <bool kFromBytes, bool kAdapts>
+// kAdapts: 0 the retina stays, 1 divided, 2 by the checked reciprocal.
+template <bool kFromBytes, int kAdapts>
 void run(const PixelPass& pass) {
   const __m128 scale = _mm_set1_ps(kByteScale);
   const __m128 signBit = _mm_set1_ps(-0.0f);
@@ -131,8 +132,7 @@ void run(const PixelPass& pass) {
   const Threshold limit{_mm_set1_ps(pass.sensitivity),
                         _mm_set1_pd(static_cast<double>(pass.sensitivity))};
   const Adaptation adaptation{_mm_set1_pd(static_cast<double>(pass.adaptivity)),
-                              _mm_set1_pd(1.0 / static_cast<double>(pass.adaptivity)),
-                              pass.byReciprocal};
+                              _mm_set1_pd(1.0 / static_cast<double>(pass.adaptivity))};
 
   for (int group = 0; group < kPixels / kGroup; ++group) {
     const int first = group * kGroupComponents;
@@ -167,9 +167,9 @@ void run(const PixelPass& pass) {
       _mm_storeu_ps(pass.globs + at + 4, pick<1, 1, 2, 2>(mask, mask));
       _mm_storeu_ps(pass.globs + at + 8, pick<2, 3, 3, 3>(mask, mask));
 
-      if constexpr (kAdapts) {
+      if constexpr (kAdapts != 0) {
         for (int i = 0; i < 3; ++i) {
-          _mm_storeu_ps(pass.retina + at + 4 * i, adapt(retina[i], c[i], adaptation));
+          _mm_storeu_ps(pass.retina + at + 4 * i, adapt<kAdapts == 2>(retina[i], c[i], adaptation));
         }
       }
     }
@@ -182,9 +182,11 @@ void run(const PixelPass& pass) {
 
 void pixelPassSse2(const PixelPass& pass) {
   if (pass.frame != nullptr) {
-    pass.adapts ? run<true, true>(pass) : run<true, false>(pass);
+    !pass.adapts ? run<true, 0>(pass) : pass.byReciprocal ? run<true, 2>(pass) : run<true, 1>(pass);
   } else {
-    pass.adapts ? run<false, true>(pass) : run<false, false>(pass);
+    !pass.adapts        ? run<false, 0>(pass)
+    : pass.byReciprocal ? run<false, 2>(pass)
+                        : run<false, 1>(pass);
   }
 }
 
