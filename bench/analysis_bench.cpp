@@ -35,12 +35,13 @@ void analyse(benchmark::State& bench, const Scene& scene) {
 }
 
 // The same on each narrower path, to show what the run-time choice is worth.
-template <PixelPath kPath>
+template <PixelPath kPath, AdaptationMethod kMethod = AdaptationMethod::division>
 void analyseOnPath(benchmark::State& bench, const Scene& scene) {
   if (!setPixelPathForTest(kPath)) {
     bench.SkipWithError("path not supported here");
     return;
   }
+  setAdaptationMethodForTest(kMethod);
   analyse(bench, scene);
   resetPixelPathForTest();
 }
@@ -54,6 +55,19 @@ void registerPaths() {
   benchmark::RegisterBenchmark("ours-sse2/discs", &analyseOnPath<PixelPath::sse2>, discs)
       ->Unit(benchmark::kMicrosecond);
   benchmark::RegisterBenchmark("ours-avx2/discs", &analyseOnPath<PixelPath::avx2>, discs)
+      ->Unit(benchmark::kMicrosecond);
+  benchmark::RegisterBenchmark("ours-avx512/discs", &analyseOnPath<PixelPath::avx512>, discs)
+      ->Unit(benchmark::kMicrosecond);
+  // The adaptation worked with the checked reciprocal instead of the division.
+  constexpr AdaptationMethod kReciprocal = AdaptationMethod::reciprocal;
+  benchmark::RegisterBenchmark("ours-sse2-reciprocal/discs",
+                               &analyseOnPath<PixelPath::sse2, kReciprocal>, discs)
+      ->Unit(benchmark::kMicrosecond);
+  benchmark::RegisterBenchmark("ours-avx2-reciprocal/discs",
+                               &analyseOnPath<PixelPath::avx2, kReciprocal>, discs)
+      ->Unit(benchmark::kMicrosecond);
+  benchmark::RegisterBenchmark("ours-avx512-reciprocal/discs",
+                               &analyseOnPath<PixelPath::avx512, kReciprocal>, discs)
       ->Unit(benchmark::kMicrosecond);
 }
 

@@ -13,4 +13,7 @@ enum class BlockSource { frame, retina, difference };
 // fourth byte is always 1.
 ColourRecord blockAverage(BlockSource source, const HostRect& rect);
 
+// The same, one pixel at a time as stated: the reference the row-wise sums must match.
+ColourRecord blockAveragePlain(BlockSource source, const HostRect& rect);
+
 }  // namespace kinetiscan

@@ -12,6 +12,9 @@ namespace kinetiscan {
 // plane row, bottom = 120 - highest, so top >= bottom. No match gives {120, 0, 120, 0}.
 HostRect colourBounds(int red, int green, int blue, std::int32_t tolerance, bool invert);
 
+// The same, one pixel at a time as stated: the reference the row-wise pass must match.
+HostRect colourBoundsPlain(int red, int green, int blue, std::int32_t tolerance, bool invert);
+
 // Halves the sums truncating toward zero; {120, 0, 120, 0} gives {120, 0}.
 HostPoint colourBoundsCentre(const HostRect& rect);
 

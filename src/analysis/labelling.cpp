@@ -1,15 +1,17 @@
-// Run-based connected-component labelling in a fixed number of passes, whatever the number of
-// regions. Rows that touch a neighbouring row (8-connected) are cut into runs, and runs that touch
-// a run of the row below are merged with union-find. The root of every set is its earliest run,
-// so numbering the roots in run order numbers the regions by their first pixel, as a flood fill
-// started from each unlabelled pixel in scan order would. Rows that touch no other row hold only
-// regions of their own and are never stored: scattered specks cost a bit scan. One pass over the
-// rows then gives the labels, the label map and the records; only the pixels of discarded regions
-// are written again.
+// Connected-component labelling over strips of two rows, in a fixed number of passes whatever
+// the shape of the mask. Any two moving pixels of neighbouring columns of a strip are
+// 8-neighbours, so the runs of a strip's two rows taken together (strip runs) are connected; a
+// frame has at most 4800 of them, and a chessboard has one per strip. Strip runs of neighbouring
+// strips are merged with union-find when a pixel of the upper strip's bottom row touches one of
+// the lower strip's top row; the root of a set is the run holding the set's first pixel in scan
+// order, so numbering the roots by that pixel numbers the regions as a flood fill started from
+// each unlabelled pixel in scan order would. One pass over the strips then gives the labels, the
+// label map and the records; only the pixels of discarded regions are written again.
 #include "analysis/labelling.h"
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstdint>
 
 #include "analysis/row_runs.h"
@@ -22,30 +24,36 @@ namespace kinetiscan {
 namespace {
 
 using row_runs::forEachRun;
-using row_runs::isEmpty;
 using row_runs::kMaxRunsPerRow;
 using row_runs::kWordsPerRow;
-using row_runs::runsOf;
-using row_runs::touches;
 
-constexpr int kMaxRuns = kMaxRunsPerRow * kRows;
+constexpr int kStrips = kRows / 2;
+static_assert(kStrips * 2 == kRows, "rows pair into strips");
+constexpr int kMaxStripRuns = kMaxRunsPerRow * kStrips;
+
+using RowBits = std::array<std::uint32_t, kWordsPerRow>;
+
+// Which rows of its strip a strip run has pixels in.
+constexpr std::uint8_t kInBottom = 1;
+constexpr std::uint8_t kInTop = 2;
 
 // Working storage of one call, static so a frame allocates nothing and needs little stack.
-// Nothing in it survives from one call to the next. Runs are kept as bytes in separate arrays so
-// that the scans over them touch as few cache lines as possible.
+// Nothing in it survives from one call to the next.
 struct LabellingScratch {
-  std::array<std::uint8_t, kMaxRuns> first;  // columns first .. last of run i, inclusive
-  std::array<std::uint8_t, kMaxRuns> last;
-  // Runs of a cut row r: rowBegin[r] .. rowEnd[r] - 1. A row that touches no moving pixel of
-  // the rows beside it is never cut: its runs are regions of their own, labelled from its bits.
-  std::array<std::int32_t, kRows> rowBegin;
-  std::array<std::int32_t, kRows> rowEnd;
-  std::array<bool, kRows> cut;
-  std::array<std::int32_t, kRows> runsOfRow;
-  std::array<std::int32_t, kRows> firstLabel;  // the label of the row's first run
-  const std::uint32_t* motion;                 // the bits of the call
-  // While merging: the union-find parent of run i, never above i. After numbering: its label.
-  std::array<std::int32_t, kMaxRuns> link;
+  std::array<std::uint8_t, kMaxStripRuns> first;  // columns first .. last of run i, inclusive
+  std::array<std::uint8_t, kMaxStripRuns> last;
+  std::array<std::uint8_t, kMaxStripRuns> rows;     // kInBottom | kInTop
+  std::array<std::uint16_t, kMaxStripRuns> pixels;  // moving pixels of the run
+  std::array<std::int32_t, kMaxStripRuns> key;      // pixel index of the run's first pixel
+  std::array<std::int32_t, kMaxStripRuns> parent;   // union-find; a root has the smallest key
+  std::array<std::int32_t, kMaxStripRuns> label;
+  // Runs of strip s: stripBegin[s] .. stripBegin[s + 1] - 1.
+  std::array<std::int32_t, kStrips + 1> stripBegin;
+  std::array<RowBits, kStrips> either;  // the bits of both rows of a strip
+  // A strip that touches neither neighbouring strip holds only regions of its own: it is never
+  // cut, and its runs are labelled straight from its bits.
+  std::array<bool, kStrips> cut;
+  const std::uint32_t* motion;  // the bits of the call
   std::array<std::int32_t, kMaxBlobRecords> pixelCount;
   std::array<bool, kMaxBlobRecords> kept;  // by label: the region has at least mindensity pixels
   MotionBits globsBits;                    // labelBlobs' copy of the globs plane
@@ -53,100 +61,200 @@ struct LabellingScratch {
 
 constinit LabellingScratch scratch{};
 
-// Appends the runs of one row of bits from run `count` on, each its own set. Returns the new
-// count.
-int cutRow(const std::uint32_t* bits, int count) {
-  forEachRun(bits, [&](int first, int last) {
+const std::uint32_t* rowBits(int row) { return scratch.motion + row * kWordsPerRow; }
+
+// std::popcount without the POPCNT instruction, which the library cannot assume, is a call into
+// the compiler's runtime; this stays inline.
+[[gnu::always_inline]] inline int bitCount(std::uint32_t bits) {
+#if defined(__POPCNT__)
+  return std::popcount(bits);
+#else
+  bits = bits - ((bits >> 1) & 0x55555555u);
+  bits = (bits & 0x33333333u) + ((bits >> 2) & 0x33333333u);
+  bits = (bits + (bits >> 4)) & 0x0F0F0F0Fu;
+  return static_cast<int>((bits * 0x01010101u) >> 24);
+#endif
+}
+
+// Moving pixels of `bits` in columns first .. last.
+[[gnu::always_inline]] inline int countIn(const std::uint32_t* bits, int first, int last) {
+  const int firstWord = first / 32;
+  const int lastWord = last / 32;
+  const std::uint32_t head = ~0u << (first % 32);
+  const std::uint32_t tail = ~0u >> (31 - last % 32);
+  if (firstWord == lastWord) return bitCount(bits[firstWord] & head & tail);
+  int count = bitCount(bits[firstWord] & head) + bitCount(bits[lastWord] & tail);
+  for (int word = firstWord + 1; word < lastWord; ++word) count += bitCount(bits[word]);
+  return count;
+}
+
+bool anyIn(const std::uint32_t* bits, int first, int last) {
+  const int firstWord = first / 32;
+  const int lastWord = last / 32;
+  const std::uint32_t head = ~0u << (first % 32);
+  const std::uint32_t tail = ~0u >> (31 - last % 32);
+  if (firstWord == lastWord) return (bits[firstWord] & head & tail) != 0;
+  std::uint32_t any = (bits[firstWord] & head) | (bits[lastWord] & tail);
+  for (int word = firstWord + 1; word < lastWord; ++word) any |= bits[word];
+  return any != 0;
+}
+
+// The first moving column of `bits` at or after `from`; there is one.
+int firstFrom(const std::uint32_t* bits, int from) {
+  int word = from / 32;
+  std::uint32_t rest = bits[word] & (~0u << (from % 32));
+  while (rest == 0) rest = bits[++word];
+  return word * 32 + std::countr_zero(rest);
+}
+
+[[gnu::always_inline]] inline bool bitAt(const std::uint32_t* bits, int column) {
+  return ((bits[column / 32] >> (column % 32)) & 1u) != 0;
+}
+
+// Pixels of `bits` with a moving neighbour in `other`, the row beside it (corners included).
+RowBits touching(const std::uint32_t* bits, const std::uint32_t* other) {
+  RowBits result;
+  for (int word = 0; word < kWordsPerRow; ++word) {
+    const std::uint32_t before = word > 0 ? other[word - 1] >> 31 : 0u;
+    const std::uint32_t after = word + 1 < kWordsPerRow ? other[word + 1] << 31 : 0u;
+    const std::uint32_t under = other[word];
+    result[word] = bits[word] & (under | under << 1 | under >> 1 | before | after);
+  }
+  return result;
+}
+
+// What the records need of one strip run.
+struct RunFacts {
+  std::uint8_t rows;  // kInBottom | kInTop
+  int inBottom;
+  int pixels;
+};
+
+[[gnu::always_inline]] inline RunFacts factsOf(const std::uint32_t* bottom,
+                                               const std::uint32_t* top, int first, int last) {
+  int inBottom;
+  int inTop;
+  if (first == last) {  // specks: no counting
+    inBottom = bitAt(bottom, first);
+    inTop = bitAt(top, first);
+  } else {
+    inBottom = countIn(bottom, first, last);
+    inTop = countIn(top, first, last);
+  }
+  return {static_cast<std::uint8_t>((inBottom > 0 ? kInBottom : 0) | (inTop > 0 ? kInTop : 0)),
+          inBottom, inBottom + inTop};
+}
+
+// Cuts strip s into runs, each its own set. Returns the new run count.
+int cutStrip(int strip, int count) {
+  const std::uint32_t* bottom = rowBits(2 * strip);
+  const std::uint32_t* top = rowBits(2 * strip + 1);
+  const std::int32_t bottomStart = 2 * strip * kColumns;
+  forEachRun(scratch.either[strip].data(), [&](int first, int last) {
+    const RunFacts facts = factsOf(bottom, top, first, last);
     scratch.first[count] = static_cast<std::uint8_t>(first);
     scratch.last[count] = static_cast<std::uint8_t>(last);
-    scratch.link[count] = count;
+    scratch.rows[count] = facts.rows;
+    scratch.pixels[count] = static_cast<std::uint16_t>(facts.pixels);
+    // Without a pixel in the bottom row the run's first column is moving in the top row.
+    scratch.key[count] = facts.inBottom == 0    ? bottomStart + kColumns + first
+                         : bitAt(bottom, first) ? bottomStart + first
+                                                : bottomStart + firstFrom(bottom, first);
+    scratch.parent[count] = count;
     ++count;
   });
   return count;
 }
 
 std::int32_t findRoot(std::int32_t node) {
-  auto& link = scratch.link;
-  for (;;) {
-    const std::int32_t parent = link[node];
-    if (parent == node) return node;
-    const std::int32_t grandparent = link[parent];
-    if (grandparent == parent) return parent;
-    link[node] = grandparent;  // path halving keeps later look-ups short
-    node = grandparent;
+  auto& parent = scratch.parent;
+  while (parent[node] != node) {
+    parent[node] = parent[parent[node]];  // path halving keeps later look-ups short
+    node = parent[node];
   }
+  return node;
 }
 
-// Merges every run of one row with the runs below that it touches, corners included. Returns
-// the number of sets joined, each of which is one region fewer.
-int mergeWithBelow(int begin, int end, int belowBegin, int belowEnd) {
-  auto& link = scratch.link;
+// Joins the sets of two runs; the root with the earlier first pixel stays. Returns whether they
+// were apart.
+bool join(std::int32_t a, std::int32_t b) {
+  a = findRoot(a);
+  b = findRoot(b);
+  if (a == b) return false;
+  if (scratch.key[a] < scratch.key[b]) {
+    scratch.parent[b] = a;
+  } else {
+    scratch.parent[a] = b;
+  }
+  return true;
+}
+
+// Merges the runs of strip s with the runs of strip s - 1 that touch them. Returns the number of
+// sets joined, each of which is one region fewer.
+int mergeWithBelow(int strip) {
+  const std::uint32_t* bottom = rowBits(2 * strip);
+  const std::uint32_t* belowTop = rowBits(2 * strip - 1);
+  const RowBits touch = touching(bottom, belowTop);
+  const int belowEnd = scratch.stripBegin[strip];
+  const int end = scratch.stripBegin[strip + 1];
   int joins = 0;
-  int below = belowBegin;  // first run below that can still touch a run of this row
-  int sharedBelow = -1;    // the last run below the previous run touched, and its root
-  std::int32_t sharedRoot = 0;
-  for (int run = begin; run < end; ++run) {
+  int below = scratch.stripBegin[strip - 1];  // first run below that can still touch a run
+  for (int run = belowEnd; run < end; ++run) {
+    if ((scratch.rows[run] & kInBottom) == 0) continue;
     const int first = scratch.first[run];
     const int last = scratch.last[run];
     while (below < belowEnd && scratch.last[below] + 1 < first) ++below;
-    // The smaller root wins, so a root is always the earliest run of its set; `root` tracks
-    // this run's root so it is never looked up.
-    std::int32_t root = run;
-    int other = below;
-    for (; other < belowEnd && scratch.first[other] <= last + 1; ++other) {
-      // A run below that the previous run of this row touched last is in that run's set.
-      const std::int32_t otherRoot = other == sharedBelow ? sharedRoot : findRoot(other);
-      if (otherRoot < root) {
-        link[root] = otherRoot;
-        root = otherRoot;
-        ++joins;
-      } else if (otherRoot > root) {
-        link[otherRoot] = root;
-        ++joins;
-      }
-    }
-    if (other > below) {
-      sharedBelow = other - 1;
-      sharedRoot = root;
+    for (int other = below; other < belowEnd && scratch.first[other] <= last + 1; ++other) {
+      const int otherFirst = scratch.first[other];
+      const int otherLast = scratch.last[other];
+      // Within the run below, every moving neighbour of a column belongs to it (the columns
+      // beside it are still in both its rows); just outside it, only its end column counts.
+      const int from = std::max(first, otherFirst);
+      const int to = std::min(last, otherLast);
+      const bool touches =
+          (from <= to && anyIn(touch.data(), from, to)) ||
+          (otherFirst - 1 >= first && bitAt(bottom, otherFirst - 1) &&
+           bitAt(belowTop, otherFirst)) ||
+          (otherLast + 1 <= last && bitAt(bottom, otherLast + 1) && bitAt(belowTop, otherLast));
+      if (touches) joins += join(run, other);
     }
   }
   return joins;
 }
 
-// Cuts the rows that touch a neighbouring row into runs and merges the runs of neighbouring
-// rows. A row is cut only once the row above or the row itself is found to touch, so specks
-// scattered on rows of their own are never stored. Returns the number of regions.
+bool anyOf(const RowBits& bits) {
+  std::uint32_t any = 0;
+  for (std::uint32_t word : bits) any |= word;
+  return any != 0;
+}
+
+// Cuts the strips that touch a neighbouring strip into runs and merges the runs of neighbouring
+// strips. Returns the number of regions.
 std::int32_t collectRuns(const MotionBits& motion) {
   scratch.motion = motion.data();
+  // touchesBelow[s]: strip s touches strip s - 1.
+  std::array<bool, kStrips + 1> touchesBelow{};
+  for (int strip = 0; strip < kStrips; ++strip) {
+    const std::uint32_t* bottom = rowBits(2 * strip);
+    const std::uint32_t* top = rowBits(2 * strip + 1);
+    for (int word = 0; word < kWordsPerRow; ++word) {
+      scratch.either[strip][word] = bottom[word] | top[word];
+    }
+    touchesBelow[strip] = strip > 0 && anyOf(touching(bottom, rowBits(2 * strip - 1)));
+  }
   int count = 0;
   int joins = 0;
   int uncutRuns = 0;
-  for (int row = 0; row < kRows; ++row) {
-    const std::uint32_t* bits = &motion[row * kWordsPerRow];
-    const std::uint32_t* below = row > 0 ? &motion[(row - 1) * kWordsPerRow] : nullptr;
-    scratch.cut[row] = false;
-    if (below == nullptr || !touches(bits, below)) {
-      scratch.rowBegin[row] = scratch.rowEnd[row] = count;
-      scratch.runsOfRow[row] = isEmpty(bits) ? 0 : runsOf(bits);
-      uncutRuns += scratch.runsOfRow[row];
-      continue;
+  for (int strip = 0; strip < kStrips; ++strip) {
+    scratch.stripBegin[strip] = count;
+    scratch.cut[strip] = touchesBelow[strip] || touchesBelow[strip + 1];
+    if (!scratch.cut[strip]) {
+      uncutRuns += row_runs::runsOf(scratch.either[strip].data());
+    } else {
+      count = cutStrip(strip, count);
     }
-    // The row below is settled but for this: its runs go before this row's, in scan order.
-    if (!scratch.cut[row - 1]) {
-      scratch.rowBegin[row - 1] = count;
-      count = cutRow(below, count);
-      scratch.rowEnd[row - 1] = count;
-      scratch.cut[row - 1] = true;
-      scratch.runsOfRow[row - 1] = count - scratch.rowBegin[row - 1];
-      uncutRuns -= count - scratch.rowBegin[row - 1];
-    }
-    scratch.rowBegin[row] = count;
-    count = cutRow(bits, count);
-    scratch.rowEnd[row] = count;
-    scratch.runsOfRow[row] = count - scratch.rowBegin[row];
-    scratch.cut[row] = true;
-    joins += mergeWithBelow(scratch.rowBegin[row], count, scratch.rowBegin[row - 1],
-                            scratch.rowEnd[row - 1]);
+    scratch.stripBegin[strip + 1] = count;
+    if (touchesBelow[strip]) joins += mergeWithBelow(strip);
   }
   return count + uncutRuns - joins;
 }
@@ -190,98 +298,159 @@ inline void fill(std::int32_t* entry, int count, Fill value) {
 // their runs, which avoids a short store per gap.
 constexpr int kGapWrittenRuns = 4;
 
-// Gathers the box and pixel count of consecutive runs of one region in locals before touching
-// its record, so that a large region does not chain every update through memory.
-class RecordBuilder {
- public:
-  explicit RecordBuilder(AnalysisState& state) : state_(state) {}
-  ~RecordBuilder() { flush(); }
-
-  // `fresh`: the run is the first of its region.
-  void add(std::int32_t label, bool fresh, std::int32_t row, std::int32_t first,
-           std::int32_t last) {
-    if (label != current_) {
-      flush();
-      current_ = label;
-      fresh_ = fresh;
-      box_ = {row, last, row, first};
-      pixels_ = 0;
-    }
-    // Runs come in row order, so the row only grows.
-    box_.maxRow = row;
-    box_.maxCol = std::max(box_.maxCol, last);
-    box_.minCol = std::min(box_.minCol, first);
-    pixels_ += last - first + 1;
-  }
-
- private:
-  void flush() {
-    if (current_ == 0) return;
-    BlobBox& record = state_.blobBoxes[current_];
-    if (fresh_) {
-      record = box_;
-      scratch.pixelCount[current_] = pixels_;
-      return;
-    }
-    record.maxRow = box_.maxRow;
-    record.maxCol = std::max(record.maxCol, box_.maxCol);
-    record.minCol = std::min(record.minCol, box_.minCol);
-    scratch.pixelCount[current_] += pixels_;
-  }
-
-  AnalysisState& state_;
-  std::int32_t current_ = 0;
-  bool fresh_ = false;
-  BlobBox box_{};
-  std::int32_t pixels_ = 0;
+// Bits of a row expanded to entries: all ones where moving, zero elsewhere.
+#if defined(__SSE2__)
+// Entry k of row n is all ones where bit k of n is set.
+struct alignas(16) NibbleMasks {
+  std::int32_t masks[16][4];
 };
+constexpr NibbleMasks kNibbleMasks = [] {
+  NibbleMasks table{};
+  for (int nibble = 0; nibble < 16; ++nibble) {
+    for (int k = 0; k < 4; ++k) table.masks[nibble][k] = -((nibble >> k) & 1);
+  }
+  return table;
+}();
 
-// One pass over the runs in scan order: numbers the regions (a root is the first run of its
-// region, and a parent precedes its child, so the parent's label is already known), writes the
-// label map a row at a time while the row sits in the nearest cache, and, when the frame has
-// records, gathers every region's box and pixel count.
+// Keeps the entries of one 32-column word whose pixels move, zeroing the rest.
+void keepMoving(std::int32_t* entries, std::uint32_t bits) {
+  for (int group = 0; group < 8; ++group) {
+    auto* at = reinterpret_cast<__m128i*>(entries + 4 * group);
+    const auto* mask =
+        reinterpret_cast<const __m128i*>(kNibbleMasks.masks[bits >> (4 * group) & 15]);
+    _mm_storeu_si128(at, _mm_and_si128(_mm_loadu_si128(at), _mm_load_si128(mask)));
+  }
+}
+#else
+void keepMoving(std::int32_t* entries, std::uint32_t bits) {
+  for (int column = 0; column < 32; ++column) {
+    if (((bits >> column) & 1u) == 0) entries[column] = 0;
+  }
+}
+#endif
+
+// Writes one row of the label map: the label of each strip run over its columns, then zero
+// where the row itself does not move (the strip's other row does).
+void writeRow(std::int32_t* entries, const std::uint32_t* bits, const RowBits& either, int begin,
+              int end) {
+  bool empty = true;
+  for (int word = 0; word < kWordsPerRow; ++word) empty = empty && bits[word] == 0;
+  if (empty) {
+    fill(entries, kColumns, zeroFill());
+    return;
+  }
+  const bool gaps = end - begin <= kGapWrittenRuns;
+  if (!gaps) fill(entries, kColumns, zeroFill());
+  int written = 0;  // entries before this column hold their final value
+  for (int run = begin; run < end; ++run) {
+    const int first = scratch.first[run];
+    const int last = scratch.last[run];
+    if (gaps) fill(entries + written, first - written, zeroFill());
+    fill(entries + first, last - first + 1, labelFill(scratch.label[run]));
+    written = last + 1;
+  }
+  if (gaps) fill(entries + written, kColumns - written, zeroFill());
+  for (int word = 0; word < kWordsPerRow; ++word) {
+    if (bits[word] != either[word]) keepMoving(entries + 32 * word, bits[word]);
+  }
+}
+
+// A strip whose runs are regions of their own: numbered in column order, each written over its
+// columns in both rows and then masked to the moving pixels of each row.
+template <bool kRecords>
+void labelUncutStrip(AnalysisState& state, int strip, std::int32_t& regions) {
+  const int bottomRow = 2 * strip;
+  const std::uint32_t* bottom = rowBits(bottomRow);
+  const std::uint32_t* top = rowBits(bottomRow + 1);
+  std::int32_t* bottomEntries = &state.labelMap[bottomRow * kColumns];
+  std::int32_t* topEntries = bottomEntries + kColumns;
+  const RowBits& either = scratch.either[strip];
+  fill(bottomEntries, kColumns, zeroFill());
+  fill(topEntries, kColumns, zeroFill());
+  if (!anyOf(either)) return;
+  const auto labelRun = [&](int first, int last) {
+    ++regions;
+    const Fill label = labelFill(regions);
+    fill(bottomEntries + first, last - first + 1, label);
+    fill(topEntries + first, last - first + 1, label);
+    if constexpr (kRecords) {
+      const RunFacts facts = factsOf(bottom, top, first, last);
+      state.blobBoxes[regions] = {(facts.rows & kInTop) != 0 ? bottomRow + 1 : bottomRow, last,
+                                  (facts.rows & kInBottom) != 0 ? bottomRow : bottomRow + 1, first};
+      scratch.pixelCount[regions] = facts.pixels;
+    }
+  };
+  // Scan order: the runs with a pixel in the bottom row first, then those only in the top row.
+  bool bottomCoversAll = true;
+  bool bottomEmpty = true;
+  for (int word = 0; word < kWordsPerRow; ++word) {
+    bottomCoversAll = bottomCoversAll && bottom[word] == either[word];
+    bottomEmpty = bottomEmpty && bottom[word] == 0;
+  }
+  if (bottomCoversAll || bottomEmpty) {
+    forEachRun(either.data(), labelRun);
+  } else {
+    forEachRun(either.data(), [&](int first, int last) {
+      if (anyIn(bottom, first, last)) labelRun(first, last);
+    });
+    forEachRun(either.data(), [&](int first, int last) {
+      if (!anyIn(bottom, first, last)) labelRun(first, last);
+    });
+  }
+  for (int word = 0; word < kWordsPerRow; ++word) {
+    if (bottom[word] != either[word]) keepMoving(bottomEntries + 32 * word, bottom[word]);
+    if (top[word] != either[word]) keepMoving(topEntries + 32 * word, top[word]);
+  }
+}
+
+// One pass over the strips in scan order: numbers the regions (the roots of a strip in the order
+// of their first pixels: those starting in the bottom row, then those starting in the top row),
+// writes the label map while the rows sit in the nearest cache, and, when the frame has records,
+// gathers every region's box and pixel count.
 template <bool kRecords>
 void labelRuns(AnalysisState& state) {
-  auto& link = scratch.link;
-  RecordBuilder records(state);
   std::int32_t regions = 0;
-  for (int row = 0; row < kRows; ++row) {
-    std::int32_t* entries = &state.labelMap[row * kColumns];
-    scratch.firstLabel[row] = regions + 1;
-    const int runs = scratch.runsOfRow[row];
-    if (runs == 0) {
-      fill(entries, kColumns, zeroFill());
+  const auto open = [&](int run) {
+    scratch.label[run] = ++regions;
+    if constexpr (kRecords) {
+      state.blobBoxes[regions] = {-1, -1, kRows + 1, kColumns + 1};
+      scratch.pixelCount[regions] = 0;
+    }
+  };
+  for (int strip = 0; strip < kStrips; ++strip) {
+    const int begin = scratch.stripBegin[strip];
+    const int end = scratch.stripBegin[strip + 1];
+    const int bottomRow = 2 * strip;
+    if (!scratch.cut[strip]) {
+      labelUncutStrip<kRecords>(state, strip, regions);
       continue;
     }
-    const std::uint32_t* bits = scratch.motion + row * kWordsPerRow;
-    const bool gaps = runs <= kGapWrittenRuns;
-    if (!gaps) fill(entries, kColumns, zeroFill());
-    int written = 0;  // entries before this column hold their final value
-    const auto write = [&](std::int32_t first, std::int32_t last, std::int32_t label) {
-      if (gaps) fill(entries + written, first - written, zeroFill());
-      fill(entries + first, last - first + 1, labelFill(label));
-      written = last + 1;
-    };
-    if (scratch.cut[row]) {
-      for (int run = scratch.rowBegin[row]; run < scratch.rowEnd[row]; ++run) {
-        const std::int32_t parent = link[run];
-        const bool root = parent == run;
-        regions += root;
-        const std::int32_t label = root ? regions : link[parent];
-        link[run] = label;
-        const std::int32_t first = scratch.first[run];
-        const std::int32_t last = scratch.last[run];
-        write(first, last, label);
-        if constexpr (kRecords) records.add(label, root, row, first, last);
-      }
-    } else {
-      forEachRun(bits, [&](std::int32_t first, std::int32_t last) {
-        ++regions;
-        write(first, last, regions);
-        if constexpr (kRecords) records.add(regions, true, row, first, last);
-      });
+    for (int run = begin; run < end; ++run) {
+      if (scratch.parent[run] == run && (scratch.rows[run] & kInBottom) != 0) open(run);
     }
-    if (gaps) fill(entries + written, kColumns - written, zeroFill());
+    for (int run = begin; run < end; ++run) {
+      if (scratch.parent[run] == run && (scratch.rows[run] & kInBottom) == 0) open(run);
+    }
+    for (int run = begin; run < end; ++run) {
+      if (scratch.parent[run] != run) scratch.label[run] = scratch.label[findRoot(run)];
+    }
+    writeRow(&state.labelMap[bottomRow * kColumns], rowBits(bottomRow), scratch.either[strip],
+             begin, end);
+    writeRow(&state.labelMap[(bottomRow + 1) * kColumns], rowBits(bottomRow + 1),
+             scratch.either[strip], begin, end);
+    if constexpr (kRecords) {
+      for (int run = begin; run < end; ++run) {
+        BlobBox& record = state.blobBoxes[scratch.label[run]];
+        const std::uint8_t rows = scratch.rows[run];
+        const std::int32_t low = (rows & kInBottom) != 0 ? bottomRow : bottomRow + 1;
+        const std::int32_t high = (rows & kInTop) != 0 ? bottomRow + 1 : bottomRow;
+        record.maxRow = std::max(record.maxRow, high);
+        record.maxCol = std::max<std::int32_t>(record.maxCol, scratch.last[run]);
+        record.minRow = std::min(record.minRow, low);
+        record.minCol = std::min<std::int32_t>(record.minCol, scratch.first[run]);
+        scratch.pixelCount[scratch.label[run]] += scratch.pixels[run];
+      }
+    }
   }
 }
 
@@ -299,21 +468,27 @@ void discardSmallRegions(AnalysisState& state, std::int32_t regions) {
     }
   }
   if (!anyDiscarded) return;
-  for (int row = 0; row < kRows; ++row) {
-    if (scratch.runsOfRow[row] == 0) continue;
-    std::int32_t* entries = &state.labelMap[row * kColumns];
-    if (scratch.cut[row]) {
-      for (int run = scratch.rowBegin[row]; run < scratch.rowEnd[row]; ++run) {
-        if (scratch.kept[scratch.link[run]]) continue;
-        fill(entries + scratch.first[run], scratch.last[run] - scratch.first[run] + 1, zeroFill());
-      }
+  for (int strip = 0; strip < kStrips; ++strip) {
+    std::int32_t* entries = &state.labelMap[2 * strip * kColumns];
+    if (!scratch.cut[strip]) {
+      forEachRun(scratch.either[strip].data(), [&](int first, int last) {
+        // The run's label, at its first column in whichever row moves there.
+        const std::int32_t label = entries[first] != 0 ? entries[first] : entries[kColumns + first];
+        if (!scratch.kept[label]) {
+          fill(entries + first, last - first + 1, zeroFill());
+          fill(entries + kColumns + first, last - first + 1, zeroFill());
+        }
+      });
       continue;
     }
-    std::int32_t label = scratch.firstLabel[row];
-    forEachRun(scratch.motion + row * kWordsPerRow, [&](std::int32_t first, std::int32_t last) {
-      if (!scratch.kept[label]) fill(entries + first, last - first + 1, zeroFill());
-      ++label;
-    });
+    for (int run = scratch.stripBegin[strip]; run < scratch.stripBegin[strip + 1]; ++run) {
+      if (scratch.kept[scratch.label[run]]) continue;
+      // The run's columns hold its label or nothing, in both rows.
+      const int first = scratch.first[run];
+      const int width = scratch.last[run] - first + 1;
+      fill(entries + first, width, zeroFill());
+      fill(entries + kColumns + first, width, zeroFill());
+    }
   }
 }
 

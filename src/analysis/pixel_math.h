@@ -59,4 +59,19 @@ inline void componentsToBytes(const float* __restrict components, std::uint8_t* 
   for (; i < count; ++i) bytes[i] = componentToByte(components[i]);
 }
 
+// componentsToBytes over one row of a plane, kRowComponents components.
+inline constexpr std::size_t kRowComponents = 160 * 3;
+inline void rowToBytes(const float* __restrict components, std::uint8_t* __restrict bytes) {
+  static_assert(kRowComponents % 16 == 0);
+  for (std::size_t i = 0; i < kRowComponents; i += 16)
+    componentsToBytes(components + i, bytes + i, 16);
+}
+
+// The retina's adaptation, old + (camera - old) / adaptivity in double stored as single, may be
+// worked with the reciprocal of an adaptivity of at least 1: the sum it gives lies within
+// (|old| + |camera|) * kAdaptationBound of the sum the division gives, the single-precision sum
+// |old| + |camera| included (docs/performance.md has the argument). Where the floats nearest the
+// two ends of that interval are the same float, the division's sum rounds to it as well.
+inline constexpr double kAdaptationBound = 0x1p-49;
+
 }  // namespace kinetiscan

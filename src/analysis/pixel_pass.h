@@ -18,7 +18,18 @@ struct PixelPass {
   float sensitivity;
   float adaptivity;
   bool adapts;  // adaptivity >= 1
+  // The vector paths adapt with the reciprocal of the adaptivity and check each result, dividing
+  // only where the check cannot vouch for it; runPixelPass sets this from adaptationMethod().
+  bool byReciprocal = false;
 };
+
+// Both methods store exactly the floats the division gives; which is faster depends on the
+// processor's divider (docs/performance.md has the figures).
+enum class AdaptationMethod : std::uint8_t { division, reciprocal };
+
+AdaptationMethod adaptationMethod();
+// Tests and benchmarks only.
+void setAdaptationMethodForTest(AdaptationMethod method);
 
 enum class PixelPath : std::uint8_t { plain, sse2, avx2, avx512 };
 

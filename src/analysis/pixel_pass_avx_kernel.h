@@ -2,8 +2,9 @@
 // namespace, by the AVX2 and the AVX-512 translation units, each under its own target pragma; the
 // latter defines KINETISCAN_AVX512_ADAPTATION to widen the adaptation to 512 bits. Every result is
 // bit for bit the plain pass's: the same operations in the same precision and operand order,
-// divisions as true divisions, and a threshold shortcut that falls back to the stated sum wherever
-// the two could differ. No include guard: each includer compiles its own copy.
+// an adaptation that divides or checks its reciprocal's float, and a threshold shortcut that falls
+// back to the stated sum wherever the two could differ. No include guard: each includer compiles
+// its own copy.
 
 constexpr int kGroup = 16;  // pixels per 16-bit store of motion bits
 constexpr int kGroupComponents = kGroup * kComponents;
@@ -77,45 +78,101 @@ template <int a, int b, int c, int d>
 
 #if defined(KINETISCAN_AVX512_ADAPTATION)
 // Eight components in one register of doubles: no splitting and joining of halves.
-using Divisor = __m512d;
-[[gnu::always_inline]] inline Divisor wideDivisor(float adaptivity) {
-  return _mm512_set1_pd(static_cast<double>(adaptivity));
-}
+using Wide = __m512d;
+[[gnu::always_inline]] inline Wide wideSet(double value) { return _mm512_set1_pd(value); }
 // The zero-masking forms convert every lane as the plain ones do; the plain ones start from an
 // undefined register that GCC 12 warns about.
-[[gnu::always_inline]] inline __m256 adapt(__m256 retina, __m256 camera, Divisor divisor) {
-  constexpr __mmask8 kAll = 0xFF;
+constexpr __mmask8 kAll = 0xFF;
+[[gnu::always_inline]] inline __m256 divided(__m256 retina, __m256 camera, Wide divisor) {
   const __m512d old = _mm512_maskz_cvtps_pd(kAll, retina);
   const __m512d step =
       _mm512_div_pd(_mm512_sub_pd(_mm512_maskz_cvtps_pd(kAll, camera), old), divisor);
   return _mm512_maskz_cvtpd_ps(kAll, _mm512_add_pd(old, step));
 }
-#else
-using Divisor = __m256d;
-[[gnu::always_inline]] inline Divisor wideDivisor(float adaptivity) {
-  return _mm256_set1_pd(static_cast<double>(adaptivity));
+// The floats nearest the two ends of the interval around the sum worked with the reciprocal.
+[[gnu::always_inline]] inline void reciprocalEnds(__m256 retina, __m256 camera, __m256 size,
+                                                  Wide reciprocal, __m256* low, __m256* high) {
+  const __m512d old = _mm512_maskz_cvtps_pd(kAll, retina);
+  const __m512d sum = _mm512_add_pd(
+      old, _mm512_mul_pd(_mm512_sub_pd(_mm512_maskz_cvtps_pd(kAll, camera), old), reciprocal));
+  const __m512d bound =
+      _mm512_mul_pd(_mm512_maskz_cvtps_pd(kAll, size), _mm512_set1_pd(kAdaptationBound));
+  *low = _mm512_maskz_cvtpd_ps(kAll, _mm512_sub_pd(sum, bound));
+  *high = _mm512_maskz_cvtpd_ps(kAll, _mm512_add_pd(sum, bound));
 }
-[[gnu::always_inline]] inline __m256d adaptHalf(__m128 retina, __m128 camera, Divisor divisor) {
+#else
+using Wide = __m256d;
+[[gnu::always_inline]] inline Wide wideSet(double value) { return _mm256_set1_pd(value); }
+[[gnu::always_inline]] inline __m256d dividedHalf(__m128 retina, __m128 camera, Wide divisor) {
   const __m256d old = _mm256_cvtps_pd(retina);
   return _mm256_add_pd(old, _mm256_div_pd(_mm256_sub_pd(_mm256_cvtps_pd(camera), old), divisor));
 }
-[[gnu::always_inline]] inline __m256 adapt(__m256 retina, __m256 camera, Divisor divisor) {
+[[gnu::always_inline]] inline __m256 divided(__m256 retina, __m256 camera, Wide divisor) {
   const __m128 low = _mm256_cvtpd_ps(
-      adaptHalf(_mm256_castps256_ps128(retina), _mm256_castps256_ps128(camera), divisor));
+      dividedHalf(_mm256_castps256_ps128(retina), _mm256_castps256_ps128(camera), divisor));
   const __m128 high = _mm256_cvtpd_ps(
-      adaptHalf(_mm256_extractf128_ps(retina, 1), _mm256_extractf128_ps(camera, 1), divisor));
+      dividedHalf(_mm256_extractf128_ps(retina, 1), _mm256_extractf128_ps(camera, 1), divisor));
   return _mm256_insertf128_ps(_mm256_castps128_ps256(low), high, 1);
+}
+[[gnu::always_inline]] inline void reciprocalHalf(__m128 retina, __m128 camera, __m128 size,
+                                                  Wide reciprocal, __m128* low, __m128* high) {
+  const __m256d old = _mm256_cvtps_pd(retina);
+  const __m256d sum =
+      _mm256_add_pd(old, _mm256_mul_pd(_mm256_sub_pd(_mm256_cvtps_pd(camera), old), reciprocal));
+  const __m256d bound = _mm256_mul_pd(_mm256_cvtps_pd(size), _mm256_set1_pd(kAdaptationBound));
+  *low = _mm256_cvtpd_ps(_mm256_sub_pd(sum, bound));
+  *high = _mm256_cvtpd_ps(_mm256_add_pd(sum, bound));
+}
+// The floats nearest the two ends of the interval around the sum worked with the reciprocal.
+[[gnu::always_inline]] inline void reciprocalEnds(__m256 retina, __m256 camera, __m256 size,
+                                                  Wide reciprocal, __m256* low, __m256* high) {
+  __m128 lows[2];
+  __m128 highs[2];
+  reciprocalHalf(_mm256_castps256_ps128(retina), _mm256_castps256_ps128(camera),
+                 _mm256_castps256_ps128(size), reciprocal, &lows[0], &highs[0]);
+  reciprocalHalf(_mm256_extractf128_ps(retina, 1), _mm256_extractf128_ps(camera, 1),
+                 _mm256_extractf128_ps(size, 1), reciprocal, &lows[1], &highs[1]);
+  *low = _mm256_insertf128_ps(_mm256_castps128_ps256(lows[0]), lows[1], 1);
+  *high = _mm256_insertf128_ps(_mm256_castps128_ps256(highs[0]), highs[1], 1);
 }
 #endif
 
-template <bool kFromBytes, bool kAdapts>
+struct Adaptation {
+  Wide divisor;
+  Wide reciprocal;
+};
+
+// Where both ends round to the same float (bit for bit, and not NaN), so does the division's
+// sum (see kAdaptationBound); elsewhere, rarely, the eight components are worked again with the
+// division.
+template <bool kByReciprocal>
+[[gnu::always_inline]] inline __m256 adapt(__m256 retina, __m256 camera, const Adaptation& with) {
+  if constexpr (!kByReciprocal) return divided(retina, camera, with.divisor);
+  const __m256 signBit = _mm256_set1_ps(-0.0f);
+  const __m256 size =
+      _mm256_add_ps(_mm256_andnot_ps(signBit, retina), _mm256_andnot_ps(signBit, camera));
+  __m256 low;
+  __m256 high;
+  reciprocalEnds(retina, camera, size, with.reciprocal, &low, &high);
+  const __m256 same = _mm256_and_ps(
+      _mm256_cmp_ps(low, high, _CMP_EQ_OQ),
+      _mm256_castsi256_ps(_mm256_cmpeq_epi32(_mm256_castps_si256(low), _mm256_castps_si256(high))));
+  if (_mm256_movemask_ps(same) != 0xFF) [[unlikely]] {
+    return divided(retina, camera, with.divisor);
+  }
+  return low;
+}
+
+// kAdapts: 0 the retina stays, 1 divided, 2 by the checked reciprocal.
+template <bool kFromBytes, int kAdapts>
 void run(const PixelPass& pass) {
   const __m256 scale = _mm256_set1_ps(kByteScale);
   const __m256 signBit = _mm256_set1_ps(-0.0f);
   const __m256 one = _mm256_set1_ps(1.0f);
   const Threshold limit{_mm256_set1_ps(pass.sensitivity),
                         _mm256_set1_pd(static_cast<double>(pass.sensitivity))};
-  const Divisor divisor = wideDivisor(pass.adaptivity);
+  const Adaptation adaptation{wideSet(static_cast<double>(pass.adaptivity)),
+                              wideSet(1.0 / static_cast<double>(pass.adaptivity))};
 
   for (int index = 0; index < kPixels / kGroup; ++index) {
     unsigned bits = 0;
@@ -145,9 +202,10 @@ void run(const PixelPass& pass) {
       ungroup(spread, globs);
       for (int i = 0; i < 3; ++i) _mm256_storeu_ps(pass.globs + at + 8 * i, globs[i]);
 
-      if constexpr (kAdapts) {
+      if constexpr (kAdapts != 0) {
         for (int i = 0; i < 3; ++i) {
-          _mm256_storeu_ps(pass.retina + at + 8 * i, adapt(retina[i], camera[i], divisor));
+          _mm256_storeu_ps(pass.retina + at + 8 * i,
+                           adapt<kAdapts == 2>(retina[i], camera[i], adaptation));
         }
       }
     }
@@ -158,8 +216,10 @@ void run(const PixelPass& pass) {
 
 void runPass(const PixelPass& pass) {
   if (pass.frame != nullptr) {
-    pass.adapts ? run<true, true>(pass) : run<true, false>(pass);
+    !pass.adapts ? run<true, 0>(pass) : pass.byReciprocal ? run<true, 2>(pass) : run<true, 1>(pass);
   } else {
-    pass.adapts ? run<false, true>(pass) : run<false, false>(pass);
+    !pass.adapts        ? run<false, 0>(pass)
+    : pass.byReciprocal ? run<false, 2>(pass)
+                        : run<false, 1>(pass);
   }
 }

@@ -1,7 +1,7 @@
 // The per-pixel pass four pixels (twelve components) at a time with SSE2, which every processor
 // the library runs on has. Every result is bit for bit the plain pass's: the same operations in
-// the same precision and operand order, divisions as true divisions, and a threshold shortcut
-// that falls back to the stated sum wherever the two could differ.
+// the same precision and operand order, an adaptation that divides or checks its reciprocal's
+// float, and a threshold shortcut that falls back to the stated sum wherever the two could differ.
 #include <cstdint>
 #include <cstring>
 
@@ -70,26 +70,69 @@ struct Threshold {
   return _mm_cmpgt_ps(sum, limit.single);
 }
 
-[[gnu::always_inline]] inline __m128d adaptHalf(__m128 retina, __m128 camera, __m128d divisor) {
+// The adaptation as stated, with a true division.
+[[gnu::always_inline]] inline __m128d dividedHalf(__m128 retina, __m128 camera, __m128d divisor) {
   const __m128d old = _mm_cvtps_pd(retina);
   return _mm_add_pd(old, _mm_div_pd(_mm_sub_pd(_mm_cvtps_pd(camera), old), divisor));
 }
 
-[[gnu::always_inline]] inline __m128 adapt(__m128 retina, __m128 camera, __m128d divisor) {
-  const __m128 low = _mm_cvtpd_ps(adaptHalf(retina, camera, divisor));
+[[gnu::always_inline]] inline __m128 divided(__m128 retina, __m128 camera, __m128d divisor) {
+  const __m128 low = _mm_cvtpd_ps(dividedHalf(retina, camera, divisor));
   const __m128 high = _mm_cvtpd_ps(
-      adaptHalf(_mm_movehl_ps(retina, retina), _mm_movehl_ps(camera, camera), divisor));
+      dividedHalf(_mm_movehl_ps(retina, retina), _mm_movehl_ps(camera, camera), divisor));
   return _mm_movelh_ps(low, high);
 }
 
-template <bool kFromBytes, bool kAdapts>
+struct Adaptation {
+  __m128d divisor;
+  __m128d reciprocal;
+};
+
+// The floats that the two ends of an interval around the sum, worked with the reciprocal, round
+// to. The interval holds the sum the division gives (see AdaptationBound).
+[[gnu::always_inline]] inline void reciprocalEnds(__m128 retina, __m128 camera, __m128 size,
+                                                  __m128d reciprocal, __m128* low, __m128* high) {
+  const __m128d old = _mm_cvtps_pd(retina);
+  const __m128d sum =
+      _mm_add_pd(old, _mm_mul_pd(_mm_sub_pd(_mm_cvtps_pd(camera), old), reciprocal));
+  const __m128d bound = _mm_mul_pd(_mm_cvtps_pd(size), _mm_set1_pd(kAdaptationBound));
+  *low = _mm_cvtpd_ps(_mm_sub_pd(sum, bound));
+  *high = _mm_cvtpd_ps(_mm_add_pd(sum, bound));
+}
+
+// Where both ends round to the same float (bit for bit, and not NaN), so does the division's
+// sum; elsewhere, rarely, the four components are worked again with the division.
+template <bool kByReciprocal>
+[[gnu::always_inline]] inline __m128 adapt(__m128 retina, __m128 camera, const Adaptation& with) {
+  if constexpr (!kByReciprocal) return divided(retina, camera, with.divisor);
+  const __m128 signBit = _mm_set1_ps(-0.0f);
+  const __m128 size = _mm_add_ps(_mm_andnot_ps(signBit, retina), _mm_andnot_ps(signBit, camera));
+  __m128 lowEnds[2];
+  __m128 highEnds[2];
+  reciprocalEnds(retina, camera, size, with.reciprocal, &lowEnds[0], &highEnds[0]);
+  reciprocalEnds(_mm_movehl_ps(retina, retina), _mm_movehl_ps(camera, camera),
+                 _mm_movehl_ps(size, size), with.reciprocal, &lowEnds[1], &highEnds[1]);
+  const __m128 low = _mm_movelh_ps(lowEnds[0], lowEnds[1]);
+  const __m128 high = _mm_movelh_ps(highEnds[0], highEnds[1]);
+  const __m128 same =
+      _mm_and_ps(_mm_cmpeq_ps(low, high),
+                 _mm_castsi128_ps(_mm_cmpeq_epi32(_mm_castps_si128(low), _mm_castps_si128(high))));
+  if (_mm_movemask_ps(same) != 0xF) [[unlikely]] {
+    return divided(retina, camera, with.divisor);
+  }
+  return low;
+}
+
+// kAdapts: 0 the retina stays, 1 divided, 2 by the checked reciprocal.
+template <bool kFromBytes, int kAdapts>
 void run(const PixelPass& pass) {
   const __m128 scale = _mm_set1_ps(kByteScale);
   const __m128 signBit = _mm_set1_ps(-0.0f);
   const __m128 one = _mm_set1_ps(1.0f);
   const Threshold limit{_mm_set1_ps(pass.sensitivity),
                         _mm_set1_pd(static_cast<double>(pass.sensitivity))};
-  const __m128d divisor = _mm_set1_pd(static_cast<double>(pass.adaptivity));
+  const Adaptation adaptation{_mm_set1_pd(static_cast<double>(pass.adaptivity)),
+                              _mm_set1_pd(1.0 / static_cast<double>(pass.adaptivity))};
 
   for (int group = 0; group < kPixels / kGroup; ++group) {
     const int first = group * kGroupComponents;
@@ -124,9 +167,9 @@ void run(const PixelPass& pass) {
       _mm_storeu_ps(pass.globs + at + 4, pick<1, 1, 2, 2>(mask, mask));
       _mm_storeu_ps(pass.globs + at + 8, pick<2, 3, 3, 3>(mask, mask));
 
-      if constexpr (kAdapts) {
+      if constexpr (kAdapts != 0) {
         for (int i = 0; i < 3; ++i) {
-          _mm_storeu_ps(pass.retina + at + 4 * i, adapt(retina[i], c[i], divisor));
+          _mm_storeu_ps(pass.retina + at + 4 * i, adapt<kAdapts == 2>(retina[i], c[i], adaptation));
         }
       }
     }
@@ -139,9 +182,11 @@ void run(const PixelPass& pass) {
 
 void pixelPassSse2(const PixelPass& pass) {
   if (pass.frame != nullptr) {
-    pass.adapts ? run<true, true>(pass) : run<true, false>(pass);
+    !pass.adapts ? run<true, 0>(pass) : pass.byReciprocal ? run<true, 2>(pass) : run<true, 1>(pass);
   } else {
-    pass.adapts ? run<false, true>(pass) : run<false, false>(pass);
+    !pass.adapts        ? run<false, 0>(pass)
+    : pass.byReciprocal ? run<false, 2>(pass)
+                        : run<false, 1>(pass);
   }
 }
 

@@ -3,8 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <cstdint>
 #include <limits>
+#include <random>
 
 #include "analysis/pixel_math.h"
 #include "analysis_fixture.h"
@@ -84,6 +86,46 @@ TEST_F(ColourBoundsTest, ArgumentsOutsideTheirRangeAreSafe) {
   EXPECT_EQ(low.vertical, 0);
   EXPECT_EQ(low.horizontal, kMin);
   EXPECT_EQ(colourBoundsCentre({-3, 0, 0, 0}).vertical, -1);  // truncates toward zero
+}
+
+// The row-wise pass against the stated per-pixel loop: frame values, values just off them, and
+// any bit pattern (NaN, huge, negative), with colours and tolerances around every boundary.
+TEST_F(ColourBoundsTest, RowWisePassMatchesThePlainLoop) {
+  std::mt19937 random(43);
+  const std::int32_t tolerances[] = {kMin, -1, 0, 1, 2, 3, 10, 85, 86, 255, 256, kMax};
+  for (int round = 0; round < 24; ++round) {
+    for (auto& row : state().cameraPlane) {
+      for (auto& pixel : row) {
+        for (float& component : pixel) {
+          const auto byte = static_cast<std::uint8_t>(random());
+          switch (round % 3) {
+            case 0:
+              component = byteToComponent(byte);
+              break;
+            case 1:
+              component = std::nextafter(byteToComponent(byte), random() % 2 ? 2.0f : -1.0f);
+              break;
+            default:
+              component = random() % 8 == 0
+                              ? std::bit_cast<float>(static_cast<std::uint32_t>(random()))
+                              : byteToComponent(byte);
+          }
+        }
+      }
+    }
+    for (std::int32_t tolerance : tolerances) {
+      const int red = static_cast<int>(random() % 256);
+      const int green = round == 5 ? -1 : static_cast<int>(random() % 256);
+      const int blue = round == 7 ? 256 : static_cast<int>(random() % 256);
+      for (bool invert : {false, true}) {
+        const HostRect want = colourBoundsPlain(red, green, blue, tolerance, invert);
+        const HostRect got = colourBounds(red, green, blue, tolerance, invert);
+        ASSERT_TRUE(want.top == got.top && want.left == got.left && want.bottom == got.bottom &&
+                    want.right == got.right)
+            << "round " << round << " tolerance " << tolerance << " invert " << invert;
+      }
+    }
+  }
 }
 
 }  // namespace

@@ -48,19 +48,26 @@ class PixelPassTest : public AnalysisTest {
     std::memcpy(&state(), bytes.data(), bytes.size());
   }
 
-  // Runs analyseFrame on every path the processor has, from the same state, and expects every
-  // byte of the result to equal the plain path's. Leaves the plain path's result in the state.
+  // Runs analyseFrame on every path the processor has, each vector path with both methods of
+  // adaptation, from the same state, and expects every byte of the result to equal the plain
+  // path's. Leaves the plain path's result in the state.
   static void expectPathsAgree(const std::string& what) {
     const std::vector<std::uint8_t> before = snapshot();
     std::vector<std::uint8_t> plain;
     for (PixelPath path : kPaths) {
       if (!setPixelPathForTest(path)) continue;
-      restore(before);
-      analyseFrame();
-      if (path == PixelPath::plain) {
-        plain = snapshot();
-      } else {
-        expectSameState(plain, snapshot(), what + " path " + std::to_string(int(path)));
+      for (AdaptationMethod method : {AdaptationMethod::division, AdaptationMethod::reciprocal}) {
+        if (path == PixelPath::plain && method == AdaptationMethod::reciprocal) continue;
+        setAdaptationMethodForTest(method);
+        restore(before);
+        analyseFrame();
+        if (path == PixelPath::plain) {
+          plain = snapshot();
+        } else {
+          expectSameState(plain, snapshot(),
+                          what + " path " + std::to_string(int(path)) + " method " +
+                              std::to_string(int(method)));
+        }
       }
     }
     restore(plain);
@@ -174,9 +181,9 @@ TEST_F(PixelPassTest, TheWidestSupportedPathIsTheDefault) {
   std::printf("pixel paths compared:%s\n", compared.c_str());
 }
 
-// Adaptation steps where a multiplication by the reciprocal of the adaptivity would store a
-// different float than the division: the vector paths must divide.
-TEST_F(PixelPassTest, AdaptationDividesRatherThanMultipliesByTheReciprocal) {
+// Adaptation steps where a plain multiplication by the reciprocal of the adaptivity would store
+// a different float than the division: every path and method must store the division's.
+TEST_F(PixelPassTest, AdaptationStoresTheDivisionsFloatWhereTheReciprocalWouldNot) {
   struct Step {
     std::uint32_t adaptivity, camera, retina;
   };

@@ -1,0 +1,14 @@
+// What the processor and the operating system let the pixel pass use, asked of the processor
+// itself (CPUID) and of the system (XGETBV: does it save the wide registers on a task switch).
+#pragma once
+
+namespace kinetiscan {
+
+struct CpuFeatures {
+  bool avx2 = false;
+  bool avx512f = false;  // with avx2: the AVX-512 pass runs the AVX2 one with a wider adaptation
+};
+
+CpuFeatures detectCpuFeatures();
+
+}  // namespace kinetiscan
