@@ -5,7 +5,6 @@
 // the analysis. A separate program, so that no other test keeps the library loaded.
 #include <gtest/gtest.h>
 
-#include <deque>
 #include <set>
 
 #include "camera/frame_source.h"
@@ -13,23 +12,13 @@
 #include "host/sprite_callback.h"
 #include "host/surface.h"
 #include "host/world.h"
+#include "member_fixture.h"
 #include "standin/control.h"
 
 namespace kinetiscan {
 namespace {
 
 constexpr int kCycles = 20;
-
-class QueuedFrames : public camera::FrameSource {
- public:
-  bool next(camera::Frame& frame) override {
-    if (frames.empty()) return false;
-    frame = frames.front();
-    frames.pop_front();
-    return true;
-  }
-  std::deque<camera::Frame> frames;
-};
 
 // Grey 100, with a white 20 x 20 square when asked.
 camera::Frame greyFrame(bool square) {
@@ -45,7 +34,8 @@ camera::Frame greyFrame(bool square) {
 
 // One member's life with a sprite of it in a fresh host. The number of regions the member's
 // "loclist" gave after the square frame, or -1.
-int liveOneMember(host::Plugin& plugin, QueuedFrames& frames, double* adaptivityAtStart) {
+int liveOneMember(host::Plugin& plugin, scenario::ScriptedFrames& frames,
+                  double* adaptivityAtStart) {
   host::Host host(plugin);
   int regions = -1;
   {
@@ -108,7 +98,7 @@ int liveOneMember(host::Plugin& plugin, QueuedFrames& frames, double* adaptivity
 
 TEST(Reload, EveryCycleAnalysesFramesAndLeavesNothingOfTheLibraryBehind) {
   standin::resetForTest();
-  QueuedFrames frames;
+  scenario::ScriptedFrames frames;
   const camera::DriverBehaviour behaviour;
   standin::installCamera(behaviour, &frames);
   int gdiAtStart = 0;
