@@ -89,8 +89,6 @@ PixelPath activePixelPath() {
   return static_cast<PixelPath>(chosenPath);
 }
 
-AdaptationMethod adaptationMethod() { return chosenAdaptation; }
-
 void setAdaptationMethodForTest(AdaptationMethod method) { chosenAdaptation = method; }
 
 void runPixelPass(const PixelPass& given) {

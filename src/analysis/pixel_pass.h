@@ -19,7 +19,7 @@ struct PixelPass {
   float adaptivity;
   bool adapts;  // adaptivity >= 1
   // The vector paths adapt with the reciprocal of the adaptivity and check each result, dividing
-  // only where the check cannot vouch for it; runPixelPass sets this from adaptationMethod().
+  // only where the check cannot vouch for it; runPixelPass sets this from the chosen method.
   bool byReciprocal = false;
 };
 
@@ -27,8 +27,7 @@ struct PixelPass {
 // processor's divider (docs/performance.md has the figures).
 enum class AdaptationMethod : std::uint8_t { division, reciprocal };
 
-AdaptationMethod adaptationMethod();
-// Tests and benchmarks only.
+// Division unless a test or benchmark chooses otherwise. Tests and benchmarks only.
 void setAdaptationMethodForTest(AdaptationMethod method);
 
 enum class PixelPath : std::uint8_t { plain, sse2, avx2, avx512 };

@@ -37,24 +37,6 @@ inline int runsOf(const std::uint32_t* row) {
   return runs;
 }
 
-inline bool isEmpty(const std::uint32_t* row) {
-  std::uint32_t any = 0;
-  for (int word = 0; word < kWordsPerRow; ++word) any |= row[word];
-  return any == 0;
-}
-
-// Whether some pixel of `row` has a moving 8-neighbour in `below`.
-inline bool touches(const std::uint32_t* row, const std::uint32_t* below) {
-  std::uint32_t touching = 0;
-  for (int word = 0; word < kWordsPerRow; ++word) {
-    const std::uint32_t before = word > 0 ? below[word - 1] >> 31 : 0u;
-    const std::uint32_t after = word + 1 < kWordsPerRow ? below[word + 1] << 31 : 0u;
-    const std::uint32_t under = below[word];
-    touching |= row[word] & (under | under << 1 | under >> 1 | before | after);
-  }
-  return touching != 0;
-}
-
 // Calls visit(first, last) for every run of the row, in column order, columns inclusive.
 template <class Visit>
 [[gnu::always_inline]] inline void forEachRun(const std::uint32_t* row, Visit&& visit) {
