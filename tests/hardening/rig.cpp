@@ -35,6 +35,11 @@ Rig::Rig(const camera::DriverBehaviour& driver) : behaviour(driver) {
   spriteCallback = std::make_unique<host::SpriteCallback>(host->ledger, kSpriteNumber);
   registry = std::make_unique<host::Registry>(host->ledger);
   surface = std::make_unique<host::Surface>(host->ledger, 200, 150);
+  startWorld();
+}
+
+void Rig::startWorld() {
+  if (world == nullptr) world = std::make_unique<host::World>(*host);
   world->movies.setSpriteColour(kSpriteNumber, 255, 0, 0);
   windowsAtStart_ = standin::liveWindowCount();
   gdiAtStart_ = standin::liveGdiObjects();
@@ -61,10 +66,7 @@ void Rig::reset() {
   surface->kind = 1;
   surface->hideDc = false;
   surface->clearClip();
-  world = std::make_unique<host::World>(*host);
-  world->movies.setSpriteColour(kSpriteNumber, 255, 0, 0);
-  windowsAtStart_ = standin::liveWindowCount();
-  gdiAtStart_ = standin::liveGdiObjects();
+  startWorld();
 }
 
 Rig::~Rig() {

@@ -91,6 +91,8 @@ class Rig {
  private:
   template <class Interface>
   Interface* make(const Guid& classId, const Guid& interfaceId);
+  // A world (made if there is none) with the sprite's colour, and the counts leftovers() judges by.
+  void startWorld();
   int windowsAtStart_ = 0;
   int gdiAtStart_ = 0;
 };

@@ -13,19 +13,7 @@ namespace {
 
 class EndToEnd : public ScratchFolder {
  protected:
-  // Runs the program in the scratch folder; its exit code.
-  int play(const std::string& arguments) {
-    const std::string command = "cd '" + folder_.string() + "' && '" KINETISCAN_PLAY_PROGRAM "' " +
-                                arguments + " >stdout.txt 2>stderr.txt";
-    const int status = std::system(command.c_str());
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  }
-  std::string read(const std::string& name) const {
-    std::ifstream in(path(name));
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-  }
+  int play(const std::string& arguments) { return runProgram(arguments); }
   std::vector<std::string> lines(const std::string& name) const {
     std::vector<std::string> all;
     std::istringstream in(read(name));

@@ -2,9 +2,12 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <string>
 
 namespace kinetiscan::play {
@@ -25,6 +28,20 @@ class ScratchFolder : public ::testing::Test {
   std::string path(const std::string& name) const { return (folder_ / name).string(); }
   void writeFile(const std::string& name, const std::string& bytes) const {
     std::ofstream(path(name), std::ios::binary) << bytes;
+  }
+  std::string read(const std::string& name) const {
+    std::ifstream in(path(name), std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+  }
+  // Runs kinetiscan-play in the folder with its output in stdout.txt and stderr.txt; its exit
+  // code.
+  int runProgram(const std::string& arguments) const {
+    const std::string command = "cd '" + folder_.string() + "' && '" KINETISCAN_PLAY_PROGRAM "' " +
+                                arguments + " >stdout.txt 2>stderr.txt";
+    const int status = std::system(command.c_str());
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   }
 
   std::filesystem::path folder_;

@@ -70,7 +70,7 @@ std::string printable(const std::string& text) {
 
 // The method a script would reach (names are compared without letter case) with arguments of
 // the kinds it takes; the reason otherwise.
-bool checkMethod(const ScriptCall& call, std::string* error) {
+bool checkMethod(ScriptCall& call, std::string* error) {
   std::string lower = call.method;
   for (char& c : lower) {
     if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
@@ -85,6 +85,7 @@ bool checkMethod(const ScriptCall& call, std::string* error) {
     for (const MethodShape& method : kMethods) *error += std::string(" ") + method.name;
     return false;
   }
+  call.tracksColour = shape->takes == Takes::kColourAndTolerance;
   const auto& arguments = call.arguments;
   using Kind = ScriptArgument::Kind;
   bool fits = false;

@@ -25,6 +25,7 @@ struct ScriptCall {
   int frame = 0;
   std::string method;
   std::vector<ScriptArgument> arguments;
+  bool tracksColour = false;  // one of the four colour-tracking methods, known at parse time
 };
 
 struct PlayOptions {

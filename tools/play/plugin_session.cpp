@@ -1,7 +1,6 @@
 // The host side of kinetiscan-play.
 #include "plugin_session.h"
 
-#include <cctype>
 #include <cstring>
 
 #include "standin/control.h"
@@ -216,9 +215,7 @@ CallRecord PluginSession::call(const ScriptCall& call) {
   for (const HostValue& argument : arguments) values.release(argument);
   if (const host::Value* value = values.find(result)) {
     record.value = describeValue(*value);
-    std::string method = call.method;
-    for (char& c : method) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    if (record.result == kOk && method.rfind("track", 0) == 0) {
+    if (record.result == kOk && call.tracksColour) {
       const bool nothing = value->kind == host::kValueRect
                                ? value->rect.top == 120 && value->rect.left == 0 &&
                                      value->rect.bottom == 120 && value->rect.right == 0
