@@ -17,19 +17,26 @@ if [ "${1:-all}" != native ]; then
   )
 fi
 
-missing=()
-for package in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' ||
-    missing+=("$package")
-done
-[ ${#missing[@]} -eq 0 ] && exit 0
+install_missing() {
+  local missing=() package
+  for package in "$@"; do
+    dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' ||
+      missing+=("$package")
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
+  if [ "$(id -u)" -ne 0 ]; then
+    echo "missing packages: ${missing[*]}; run as root to install them" >&2
+    exit 1
+  fi
+  echo "installing: ${missing[*]}"
+  dpkg --print-foreign-architectures | grep -qx i386 || dpkg --add-architecture i386
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+}
 
-if [ "$(id -u)" -ne 0 ]; then
-  echo "missing packages: ${missing[*]}; run as root to install them" >&2
-  exit 1
+install_missing "${packages[@]}"
+# Where the kernel runs no 32-bit programs, Wine runs in an emulated machine (scripts/wine-vm.sh).
+if [ "${1:-all}" != native ] && ! /usr/lib/wine/wine --version >/dev/null 2>&1; then
+  install_missing qemu-system-x86 cpio
 fi
-echo "installing: ${missing[*]}"
-dpkg --print-foreign-architectures | grep -qx i386 || dpkg --add-architecture i386
-export DEBIAN_FRONTEND=noninteractive
-apt-get update -qq
-apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
