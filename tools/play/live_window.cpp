@@ -5,6 +5,7 @@
 #include <SDL.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 
 #include "stage_labels.h"
@@ -22,6 +23,16 @@ bool LiveWindow::open(int width, int height, std::string* error) {
   SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
   const std::string prefix = "--show: no display to open a window on (";
   const std::string suffix = "); set DISPLAY or run without --show";
+  // Without an X or Wayland display there is no window to be had; asking SDL would only make it
+  // try a console's graphics or the Wayland library print complaints of its own.
+  auto set = [](const char* name) {
+    const char* value = std::getenv(name);
+    return value != nullptr && *value != '\0';
+  };
+  if (!set("DISPLAY") && !set("WAYLAND_DISPLAY") && !set("SDL_VIDEODRIVER")) {
+    *error = prefix + "neither DISPLAY nor WAYLAND_DISPLAY is set" + suffix;
+    return false;
+  }
   if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {
     *error = prefix + SDL_GetError() + suffix;
     return false;
