@@ -1,31 +1,95 @@
 // File-based frame sources.
 #include "camera/file_sources.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
+#include <cstdio>
 #include <filesystem>
-#include <fstream>
 
 #include "camera/image_decoder.h"
 
 namespace kinetiscan::camera {
 namespace {
 
-class FrameList : public FrameSource {
+// Images decoded one at a time as they are played, so a folder of any length plays in the memory
+// of one image.
+class ImageSequence : public FrameSource {
  public:
-  FrameList(std::vector<Frame> frames, bool loop) : frames_(std::move(frames)), loop_(loop) {}
+  ImageSequence(std::vector<std::string> files, bool loop)
+      : files_(std::move(files)), loop_(loop) {}
   bool next(Frame& frame) override {
-    if (position_ == frames_.size()) {
+    if (!failure_.empty()) return false;
+    if (position_ == files_.size()) {
       if (!loop_) return false;
       position_ = 0;
     }
-    frame = frames_[position_++];
+    const std::string& file = files_[position_++];
+    DecodedImage image;
+    std::string why;
+    if (!readImageFile(file, &image, &why)) {
+      failure_ = file + ": " + why;
+      return false;
+    }
+    if (image.width != kWidth || image.height != kHeight) {
+      ++scaled_;
+      if (firstScaled_.empty()) {
+        firstScaled_ = file;
+        scaledSize_ = std::to_string(image.width) + "x" + std::to_string(image.height);
+      }
+    }
+    ++played_;
+    frame = frameFromImage(image.rgb.data(), image.width, image.height, 3);
     return true;
+  }
+  std::string failure() const override { return failure_; }
+  std::string note() const override {
+    if (scaled_ == 0) return {};
+    return std::to_string(scaled_) + " of " + std::to_string(played_) +
+           " frames scaled to 160x120 from other sizes, the first from " + scaledSize_ + " (" +
+           firstScaled_ + ")";
   }
 
  private:
-  std::vector<Frame> frames_;
+  std::vector<std::string> files_;
   bool loop_;
   std::size_t position_ = 0;
+  long played_ = 0, scaled_ = 0;
+  std::string firstScaled_, scaledSize_, failure_;
+};
+
+// Frames read from the file one at a time as they are played.
+class RawFrames : public FrameSource {
+ public:
+  RawFrames(std::FILE* file, std::string path, std::uint64_t frames, bool loop)
+      : file_(file), path_(std::move(path)), frames_(frames), loop_(loop) {}
+  ~RawFrames() override { std::fclose(file_); }
+  RawFrames(const RawFrames&) = delete;
+  RawFrames& operator=(const RawFrames&) = delete;
+  bool next(Frame& frame) override {
+    if (!failure_.empty()) return false;
+    if (position_ == frames_) {
+      if (!loop_ || std::fseek(file_, 0, SEEK_SET) != 0) return false;
+      position_ = 0;
+    }
+    frame.resize(kFrameBytes);
+    if (std::fread(frame.data(), 1, kFrameBytes, file_) != kFrameBytes) {
+      failure_ = path_ + ": frame " + std::to_string(position_) + " cannot be read (" +
+                 (std::ferror(file_) != 0 ? "read error" : "the file is shorter than it was") + ")";
+      return false;
+    }
+    ++position_;
+    return true;
+  }
+  std::string failure() const override { return failure_; }
+
+ private:
+  std::FILE* file_;
+  std::string path_;
+  std::uint64_t frames_;
+  bool loop_;
+  std::uint64_t position_ = 0;
+  std::string failure_;
 };
 
 std::string lowerExtension(const std::filesystem::path& path) {
@@ -91,21 +155,20 @@ Frame frameFromImage(const std::uint8_t* pixels, int width, int height, int chan
 
 std::unique_ptr<FrameSource> openImageFiles(const std::vector<std::string>& files, bool loop,
                                             std::string* error) {
-  std::vector<Frame> frames;
+  // Only the headers now: what they declare is checked before anything is played.
   for (const std::string& file : files) {
-    DecodedImage image;
+    ImageHeader header;
     std::string why;
-    if (!readImageFile(file, &image, &why)) {
+    if (!readImageFileHeader(file, &header, &why)) {
       if (error != nullptr) *error = file + ": " + why;
       return nullptr;
     }
-    frames.push_back(frameFromImage(image.rgb.data(), image.width, image.height, 3));
   }
-  if (frames.empty()) {
+  if (files.empty()) {
     if (error != nullptr) *error = "no images given";
     return nullptr;
   }
-  return std::make_unique<FrameList>(std::move(frames), loop);
+  return std::make_unique<ImageSequence>(files, loop);
 }
 
 bool naturalLess(const std::string& a, const std::string& b) {
@@ -174,21 +237,39 @@ std::unique_ptr<FrameSource> openImageFolder(const std::string& folder, bool loo
 }
 
 std::unique_ptr<FrameSource> openRawFile(const std::string& file, bool loop, std::string* error) {
-  std::ifstream in(file, std::ios::binary);
-  if (!in) {
-    if (error != nullptr) *error = file + ": cannot open";
+  auto refuse = [&](const std::string& why) {
+    if (error != nullptr) *error = file + ": " + why;
     return nullptr;
+  };
+  std::error_code failure;
+  if (std::filesystem::is_directory(file, failure)) {
+    return refuse(
+        "a folder; --raw takes one file of 160x120 BGR frames (play a folder of images "
+        "with --images)");
   }
-  std::vector<Frame> frames;
-  Frame frame(kFrameBytes);
-  while (in.read(reinterpret_cast<char*>(frame.data()), kFrameBytes)) frames.push_back(frame);
-  if (in.gcount() != 0 || frames.empty()) {
-    if (error != nullptr) {
-      *error = file + ": not a whole number of 160x120 BGR frames (57600 bytes each)";
+  std::FILE* opened = std::fopen(file.c_str(), "rb");
+  if (opened == nullptr) return refuse("cannot open");
+  struct stat status {};
+  if (fstat(fileno(opened), &status) != 0 || !S_ISREG(status.st_mode)) {
+    std::fclose(opened);
+    return refuse("not a regular file; --raw takes a file of 160x120 BGR frames");
+  }
+  const auto size = static_cast<std::uint64_t>(status.st_size);
+  if (size == 0 || size % kFrameBytes != 0) {
+    std::fclose(opened);
+    if (size == 0) {
+      return refuse(
+          "the file is empty; a raw file holds 160x120 bottom-up BGR frames of 57600 "
+          "bytes each");
     }
-    return nullptr;
+    const std::uint64_t whole = size / kFrameBytes;
+    return refuse(std::to_string(size) +
+                  " bytes is not a whole number of 160x120 BGR frames of "
+                  "57600 bytes (" +
+                  std::to_string(whole) + (whole == 1 ? " frame and " : " frames and ") +
+                  std::to_string(size % kFrameBytes) + " bytes more)");
   }
-  return std::make_unique<FrameList>(std::move(frames), loop);
+  return std::make_unique<RawFrames>(opened, file, size / kFrameBytes, loop);
 }
 
 }  // namespace kinetiscan::camera

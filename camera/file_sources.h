@@ -14,8 +14,10 @@ namespace kinetiscan::camera {
 // that fall into each frame pixel (or sampling, when the image is smaller than the frame).
 Frame frameFromImage(const std::uint8_t* pixels, int width, int height, int channels);
 
-// Loads each image once, in the order given; the sequence plays once, or endlessly with `loop`.
-// Null with the reason in `error` when a file cannot be read or decoded.
+// The images in the order given, once or endlessly with `loop`. Each file's header is checked
+// now (null with the reason in `error` when one cannot be read or declares what is not read);
+// each image is decoded when it is played, and one that fails then ends the source with the
+// reason in failure(). Images of other sizes than 160x120 are scaled and said so in note().
 std::unique_ptr<FrameSource> openImageFiles(const std::vector<std::string>& files, bool loop,
                                             std::string* error);
 // The .png, .jpg, .jpeg and .bmp files of a folder, sorted by name. A file named as another image
@@ -26,7 +28,8 @@ bool naturalLess(const std::string& a, const std::string& b);
 
 std::unique_ptr<FrameSource> openImageFolder(const std::string& folder, bool loop,
                                              std::string* error);
-// A raw file must hold a whole number of frames, at least one.
+// A raw file must hold a whole number of frames, at least one; frames are read as they are
+// played.
 std::unique_ptr<FrameSource> openRawFile(const std::string& file, bool loop, std::string* error);
 
 }  // namespace kinetiscan::camera

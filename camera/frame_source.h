@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 namespace kinetiscan::camera {
@@ -34,6 +35,11 @@ class FrameSource {
   virtual bool next(Frame& frame) = 0;
   // The truth behind the frame `next` gave last, when the source knows it.
   virtual const GroundTruth* truth() const { return nullptr; }
+  // Why `next` gave no frame before the source's end (a file that cannot be read, a camera
+  // gone); empty while all is well.
+  virtual std::string failure() const { return {}; }
+  // What the user should know about the frames given so far, such as their scaling; or empty.
+  virtual std::string note() const { return {}; }
 };
 
 }  // namespace kinetiscan::camera

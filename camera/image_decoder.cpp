@@ -1,6 +1,7 @@
 // Image decoding with the size checked first and short data refused.
 #include "camera/image_decoder.h"
 
+#include <algorithm>
 #include <csetjmp>
 #include <cstdio>
 #include <cstring>
@@ -362,26 +363,54 @@ bool decodeJpeg(const std::uint8_t* data, std::size_t size, DecodedImage* image,
   return readJpegHeaderAndDecode(data, size, true, &header, image, error);
 }
 
-bool readImageFile(const std::string& path, DecodedImage* image, std::string* error) {
+namespace {
+
+// The first `limit` bytes of a file (all of it if shorter), refusing files larger than
+// kMaxImageFileBytes; `length` is the file's whole size.
+bool readFileStart(const std::string& path, std::uint64_t limit, std::vector<std::uint8_t>* bytes,
+                   std::uint64_t* length, std::string* error) {
   std::ifstream in(path, std::ios::binary | std::ios::ate);
   if (!in) {
     *error = "cannot open";
     return false;
   }
-  const std::streamoff length = in.tellg();
-  if (length < 0 || static_cast<std::uint64_t>(length) > kMaxImageFileBytes) {
-    *error = length < 0 ? "cannot read"
-                        : std::to_string(length) + " bytes; image files of at most " +
-                              std::to_string(kMaxImageFileBytes) + " bytes are read";
+  const std::streamoff end = in.tellg();
+  if (end < 0 || static_cast<std::uint64_t>(end) > kMaxImageFileBytes) {
+    *error = end < 0 ? "cannot read"
+                     : std::to_string(end) + " bytes; image files of at most " +
+                           std::to_string(kMaxImageFileBytes) + " bytes are read";
     return false;
   }
-  std::vector<std::uint8_t> bytes(static_cast<std::size_t>(length));
+  *length = static_cast<std::uint64_t>(end);
+  bytes->resize(static_cast<std::size_t>(std::min(*length, limit)));
   in.seekg(0);
-  if (!in.read(reinterpret_cast<char*>(bytes.data()), length)) {
+  if (!in.read(reinterpret_cast<char*>(bytes->data()), std::streamsize(bytes->size()))) {
     *error = "cannot read";
     return false;
   }
-  return decodeImage(bytes.data(), bytes.size(), image, error);
+  return true;
+}
+
+}  // namespace
+
+bool readImageFile(const std::string& path, DecodedImage* image, std::string* error) {
+  std::vector<std::uint8_t> bytes;
+  std::uint64_t length = 0;
+  return readFileStart(path, kMaxImageFileBytes, &bytes, &length, error) &&
+         decodeImage(bytes.data(), bytes.size(), image, error);
+}
+
+bool readImageFileHeader(const std::string& path, ImageHeader* header, std::string* error) {
+  // Enough for the header of nearly every file; a JPEG with large metadata before its frame
+  // header, or a BMP checked against its length, is read whole once.
+  constexpr std::uint64_t kStart = 256 * 1024;
+  std::vector<std::uint8_t> bytes;
+  std::uint64_t length = 0;
+  if (!readFileStart(path, kStart, &bytes, &length, error)) return false;
+  const bool read = readImageHeader(bytes.data(), bytes.size(), header, error);
+  if (read || length <= kStart) return read;
+  return readFileStart(path, length, &bytes, &length, error) &&
+         readImageHeader(bytes.data(), bytes.size(), header, error);
 }
 
 }  // namespace kinetiscan::camera

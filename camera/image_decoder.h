@@ -52,5 +52,9 @@ bool decodeJpeg(const std::uint8_t* data, std::size_t size, DecodedImage* image,
 
 // Reads a whole image file, refusing files larger than kMaxImageFileBytes, then decodes it.
 bool readImageFile(const std::string& path, DecodedImage* image, std::string* error);
+// Reads as little of an image file as its header needs (its first 256 KiB, or all of it when the
+// header reaches further) and checks it as readImageHeader does, and the file's size as
+// readImageFile does.
+bool readImageFileHeader(const std::string& path, ImageHeader* header, std::string* error);
 
 }  // namespace kinetiscan::camera

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian 12 packages the build and tests need, as root, only when some are missing.
-# With "native" only what the Linux build and the demo need; otherwise also the Win32 toolchain,
-# Wine and the display the Win32 tests run on.
+# With "native" only what the Linux build, the demo and its tests (the window's under Xvfb) need;
+# otherwise also the Win32 toolchain and Wine.
 set -euo pipefail
 
 packages=(
@@ -9,11 +9,12 @@ packages=(
   googletest libgtest-dev libbenchmark-dev
   libcli11-dev libgif-dev libjpeg62-turbo-dev libpng-dev libstb-dev nlohmann-json3-dev
   clang libclang-rt-14-dev llvm-14
+  liblo-dev libsdl2-dev libx11-dev xvfb
 )
 if [ "${1:-all}" != native ]; then
   packages+=(
     g++-mingw-w64-i686-posix binutils-mingw-w64-i686
-    wine wine32:i386 xvfb xauth
+    wine wine32:i386 xauth
   )
 fi
 

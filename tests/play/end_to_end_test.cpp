@@ -6,6 +6,7 @@
 #include <regex>
 #include <sstream>
 
+#include "picture_writers.h"
 #include "play_test_support.h"
 
 namespace kinetiscan::play {
@@ -182,6 +183,29 @@ TEST_F(EndToEnd, FramesStreamToStandardOutputAsJsonLines) {
   ASSERT_EQ(streamed.size(), 3u) << "one record per frame and nothing else";
   EXPECT_EQ(nlohmann::json::parse(streamed[2])["frame"], 2);
   EXPECT_NE(read("stderr.txt").find("kinetiscan-play summary"), std::string::npos);
+}
+
+// Images are decoded as they play: one that turns out damaged ends the run as a stop does, with
+// the frames before it kept, the file named and a failing exit code.
+TEST_F(EndToEnd, AnImageFailingMidwayEndsTheRunKeepingTheFramesBeforeIt) {
+  std::filesystem::create_directory(path("in"));
+  for (int i = 0; i < 6; ++i) {
+    Picture picture{320, 240, std::vector<std::uint8_t>(320 * 240 * 3, std::uint8_t(40 * i))};
+    std::string error;
+    ASSERT_TRUE(writePng(path("in/" + std::to_string(i) + ".png"), picture, &error)) << error;
+  }
+  const std::string whole = read("in/4.png");
+  writeFile("in/4.png", whole.substr(0, whole.size() / 2));
+  EXPECT_EQ(play("--images in --rate 0 --quiet"), 1);
+  EXPECT_NE(read("stderr.txt").find("4.png: "), std::string::npos) << read("stderr.txt");
+  EXPECT_EQ(lines("out/track.csv").size(), 5u) << "frames 0 to 3";
+  const std::string summary = read("out/summary.txt");
+  EXPECT_NE(summary.find("input failed: after frame 3: "), std::string::npos) << summary;
+  EXPECT_NE(summary.find("4.png"), std::string::npos) << summary;
+  EXPECT_NE(summary.find("4 of 4 frames scaled to 160x120 from other sizes, the first from "
+                         "320x240"),
+            std::string::npos)
+      << summary;
 }
 
 TEST_F(EndToEnd, ARawFileRunsToItsEnd) {

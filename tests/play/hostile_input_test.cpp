@@ -138,14 +138,19 @@ class HostileInput : public ScratchFolder {
  protected:
   // Runs the program in the scratch folder as fast as it goes; its exit code.
   int play(const std::string& arguments) { return runProgram(arguments + " --rate 0 --quiet"); }
-  // Opens a folder holding one file of the given name and bytes as the program's input would.
+  // Plays a folder holding one file of the given name and bytes as the program's input would:
+  // refused when it is opened (its header) or when its frame is played (its data).
   std::string openOne(const std::string& name, const Bytes& bytes) {
     std::filesystem::remove_all(path("in"));
     std::filesystem::create_directory(path("in"));
     writeFile("in/" + name, bytes);
     std::string error;
-    EXPECT_EQ(camera::openImageFolder(path("in"), false, &error), nullptr) << name;
-    return error;
+    auto source = camera::openImageFolder(path("in"), false, &error);
+    if (source == nullptr) return error;
+    camera::Frame frame;
+    EXPECT_FALSE(source->next(frame)) << name;
+    EXPECT_NE(source->failure().find(name), std::string::npos) << source->failure();
+    return source->failure();
   }
   Bytes pngOf(int width, int height) {
     Picture picture{width, height,

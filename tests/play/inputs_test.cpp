@@ -84,7 +84,7 @@ TEST_F(Inputs, BadImageFoldersNameWhatIsWrong) {
   EXPECT_EQ(open(InputKind::kImages, path("readme.txt")), nullptr) << "a file is not a folder";
 }
 
-TEST_F(Inputs, RawFilesMustHoldWholeFrames) {
+TEST_F(Inputs, RawFilesMustHoldWholeFramesAndAreReadAsTheyPlay) {
   writeFile("two.raw", std::string(2 * camera::kFrameBytes, '\x40'));
   auto source = open(InputKind::kRaw, path("two.raw"));
   ASSERT_NE(source, nullptr) << error_;
@@ -93,13 +93,36 @@ TEST_F(Inputs, RawFilesMustHoldWholeFrames) {
   EXPECT_EQ(frame[0], 0x40);
   EXPECT_TRUE(source->next(frame));
   EXPECT_FALSE(source->next(frame));
+  EXPECT_EQ(source->failure(), "") << "the end of a file is no failure";
+
+  // Read frame by frame, not whole at the start: a frame changed or cut off after the file was
+  // opened is seen when it is played.
+  writeFile("three.raw", std::string(3 * camera::kFrameBytes, '\x40'));
+  source = open(InputKind::kRaw, path("three.raw"));
+  ASSERT_NE(source, nullptr) << error_;
+  writeFile("three.raw",
+            std::string(camera::kFrameBytes, '\x40') + std::string(camera::kFrameBytes, '\x41'));
+  EXPECT_TRUE(source->next(frame));
+  EXPECT_TRUE(source->next(frame));
+  EXPECT_EQ(frame[0], 0x41);
+  EXPECT_FALSE(source->next(frame));
+  EXPECT_NE(source->failure().find("three.raw: frame 2 cannot be read"), std::string::npos)
+      << source->failure();
 
   writeFile("truncated.raw", std::string(camera::kFrameBytes + 10, '\0'));
   writeFile("empty.raw", "");
-  for (const char* name : {"truncated.raw", "empty.raw", "missing.raw"}) {
+  std::filesystem::create_directory(path("frames"));
+  for (const auto& [name, says] : std::initializer_list<std::pair<const char*, const char*>>{
+           {"truncated.raw",
+            "57610 bytes is not a whole number of 160x120 BGR frames of 57600 bytes (1 frame and "
+            "10 bytes more)"},
+           {"empty.raw", "the file is empty"},
+           {"missing.raw", "cannot open"},
+           {"frames", "a folder; --raw takes one file"}}) {
     SCOPED_TRACE(name);
     EXPECT_EQ(open(InputKind::kRaw, path(name)), nullptr);
-    EXPECT_NE(error_.find(name), std::string::npos) << error_;
+    EXPECT_NE(error_.find(std::string(name) + ": "), std::string::npos) << error_;
+    EXPECT_NE(error_.find(says), std::string::npos) << error_;
   }
 }
 

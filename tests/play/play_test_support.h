@@ -35,11 +35,12 @@ class ScratchFolder : public ::testing::Test {
     text << in.rdbuf();
     return text.str();
   }
-  // Runs kinetiscan-play in the folder with its output in stdout.txt and stderr.txt; its exit
-  // code.
-  int runProgram(const std::string& arguments) const {
-    const std::string command = "cd '" + folder_.string() + "' && '" KINETISCAN_PLAY_PROGRAM "' " +
-                                arguments + " >stdout.txt 2>stderr.txt";
+  // Runs kinetiscan-play in the folder with its output in stdout.txt and stderr.txt, after
+  // `launcher` (e.g. "timeout 60") when one is given; its exit code.
+  int runProgram(const std::string& arguments, const std::string& launcher = "") const {
+    const std::string command = "cd '" + folder_.string() + "' && " + launcher + " '" +
+                                KINETISCAN_PLAY_PROGRAM "' " + arguments +
+                                " >stdout.txt 2>stderr.txt";
     const int status = std::system(command.c_str());
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   }

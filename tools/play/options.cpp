@@ -9,6 +9,8 @@
 #include <filesystem>
 #include <sstream>
 
+#include "osc_sender.h"
+
 namespace kinetiscan::play {
 namespace {
 
@@ -283,6 +285,14 @@ ParseOutcome parseOptions(int argc, const char* const* argv) {
       "--jsonl", jsonl,
       "'-': stream each frame's record (as in track.jsonl) to standard output as it is done; "
       "the summary then goes to standard error");
+  std::string osc;
+  auto* oscOption = app.add_option(
+      "--osc", osc,
+      "HOST:PORT: send each frame's regions as OSC messages over UDP as it is done (addresses "
+      "in the README), e.g. 127.0.0.1:9000");
+  app.add_flag("--show", options.show,
+               "show the four views live in a window; Escape or closing it ends the run and "
+               "keeps what was recorded");
 
   ParseOutcome outcome;
   try {
@@ -338,6 +348,9 @@ ParseOutcome parseOptions(int argc, const char* const* argv) {
           "--jsonl: only '-' (standard output) is offered; track.jsonl "
           "in the results folder is written anyway");
     options.jsonlToStdout = true;
+  }
+  if (oscOption->count() != 0 && !parseOscTarget(osc, &options.oscHost, &options.oscPort, &error)) {
+    return fail(error);
   }
   if (!parsePngList(pngAt, &options, &error)) return fail(error);
   if (options.outDir.empty()) return fail("--out: the folder name is empty");

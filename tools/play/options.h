@@ -61,7 +61,9 @@ struct PlayOptions {
 
   int rateMs = -1;  // pause between frames; -1: the preview rate the plug-in asks the driver for
   bool quiet = false;
-  bool jsonlToStdout = false;  // --jsonl -: each frame's record on standard output as it is done
+  bool jsonlToStdout = false;    // --jsonl -: each frame's record on standard output as it is done
+  std::string oscHost, oscPort;  // --osc HOST:PORT; empty: no OSC
+  bool show = false;             // --show: a live window
 };
 
 struct ParseOutcome {

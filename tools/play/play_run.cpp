@@ -6,16 +6,20 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <deque>
 #include <fstream>
 #include <ostream>
 #include <set>
 #include <thread>
 
 #include "inputs.h"
+#include "live_window.h"
+#include "osc_sender.h"
 #include "output_folder.h"
 #include "picture_writers.h"
 #include "plugin_session.h"
 #include "region_tracker.h"
+#include "stage_labels.h"
 #include "summary.h"
 #include "track_log.h"
 #include "v4l2_source.h"
@@ -74,6 +78,25 @@ class Progress {
   bool terminal_, quiet_, shown_ = false;
 };
 
+// Frames per second over the last second, for the window.
+class FrameRate {
+ public:
+  void tick(Clock::time_point now) {
+    times_.push_back(now);
+    while (times_.size() > 2 && now - times_.front() > std::chrono::seconds(1)) times_.pop_front();
+  }
+  std::string text() const {
+    if (times_.size() < 2) return "";
+    const double seconds = std::chrono::duration<double>(times_.back() - times_.front()).count();
+    char line[32];
+    std::snprintf(line, sizeof line, "%.1f fps", seconds > 0 ? (times_.size() - 1) / seconds : 0.0);
+    return line;
+  }
+
+ private:
+  std::deque<Clock::time_point> times_;
+};
+
 class Run {
  public:
   Run(const PlayOptions& options, std::ostream& out, std::ostream& err)
@@ -92,6 +115,9 @@ class Run {
     return std::count(options_.pngAt.begin(), options_.pngAt.end(), frame) != 0 ||
            (options_.pngEvery > 0 && frame % options_.pngEvery == 0);
   }
+  // Sleeps until `until`, keeping the window answering; false when a stop was asked meanwhile.
+  bool pause(Clock::time_point until);
+  bool stopAsked();
   bool fail(std::string message) {
     error_ = std::move(message);
     return false;
@@ -105,12 +131,18 @@ class Run {
   PluginSession session_;
   TrackLog log_;
   GifAnimation gif_;
+  OscSender osc_;
+  LiveWindow window_;
+  FrameRate rate_;
+  Clock::time_point start_;
   RegionTracker tracker_;
   RunFigures figures_;
   std::set<int> pngsWritten_;
   Picture lastStage_;
   int lastFrame_ = -1;
   int stopSignal_ = 0;
+  bool windowClosed_ = false;
+  std::string inputFailure_;
   double chosenAdaptivity_ = 0;
   int lastRegions_ = 0;
   std::string error_, summary_;
@@ -118,6 +150,10 @@ class Run {
 
 bool Run::setUp() {
   std::string error;
+  // A window that cannot be had is known before anything is written.
+  if (options_.show && !window_.open(kStageWidth, kStageHeight + 2 * kBandHeight, &error)) {
+    return fail(error);
+  }
   camera_ = openInput(options_, &error);
   if (camera_ == nullptr) return fail(error);
   if (!folder_.open(options_.outDir, &error)) return fail(error);
@@ -135,7 +171,9 @@ bool Run::setUp() {
   }
   if (!log_.open(folder_.staged("track.csv"), folder_.staged("track.jsonl"),
                  folder_.staged("regions.csv"), &error) ||
-      (gif && !gif_.open(folder_.staged("run.gif"), kStageWidth, kStageHeight, delay, &error))) {
+      (gif && !gif_.open(folder_.staged("run.gif"), kStageWidth, kStageHeight + 2 * kBandHeight,
+                         delay, &error)) ||
+      (!options_.oscHost.empty() && !osc_.open(options_.oscHost, options_.oscPort, &error))) {
     return fail(error);
   }
   figures_.input = describeInput(options_);
@@ -155,14 +193,17 @@ bool Run::playOne(int frame, std::chrono::duration<double, std::milli>* spent) {
   FrameRecord record;
   record.frame = frame;
   if (!session_.readRegions(&record.centres, &record.rects, &error)) return fail(error);
-  std::vector<PictureBox> boxes;
-  for (const HostRect& rect : record.rects) boxes.push_back(pictureBox(rect));
-  record.ids = tracker_.update(boxes);
+  StageLabels labels;
+  labels.frame = frame;
+  for (const HostRect& rect : record.rects) labels.boxes.push_back(pictureBox(rect));
+  record.ids = tracker_.update(labels.boxes);
+  labels.ids = record.ids;
   for (const ScriptCall& call : options_.calls) {
     if (call.frame == frame) record.calls.push_back(session_.call(call));
   }
   figures_.callsMade += static_cast<int>(record.calls.size());
-  lastStage_ = pictureFromDib(session_.drawStage(), kStageWidth, kStageHeight);
+  const Picture stage = pictureFromDib(session_.drawStage(), kStageWidth, kStageHeight);
+  lastStage_ = labelledStage(stage, labels);
   *spent += Clock::now() - begin;
   record.milliseconds = spent->count();
 
@@ -175,6 +216,12 @@ bool Run::playOne(int frame, std::chrono::duration<double, std::milli>* spent) {
   lastRegions_ = static_cast<int>(record.centres.size());
   figures_.addFrame(lastRegions_, record.milliseconds);
   if (!log_.add(record, &error)) return fail(error);
+  osc_.send(record, std::chrono::duration<double>(Clock::now() - start_).count());
+  if (window_.isOpen()) {
+    rate_.tick(Clock::now());
+    labels.rate = rate_.text();
+    window_.show(labelledStage(stage, labels));
+  }
   if (options_.jsonlToStdout) {
     out_ << jsonRecord(record).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace)
          << std::endl;  // flushed: a reader downstream sees each frame as it is done
@@ -193,28 +240,34 @@ bool Run::playOne(int frame, std::chrono::duration<double, std::milli>* spent) {
   return true;
 }
 
+bool Run::stopAsked() {
+  if (stopRequested != 0) stopSignal_ = stopRequested;
+  if (window_.closeAsked()) windowClosed_ = true;
+  return stopSignal_ != 0 || windowClosed_;
+}
+
+bool Run::pause(Clock::time_point until) {
+  // In slices, so the window answers Escape and redraws while the run waits.
+  const auto slice = std::chrono::milliseconds(window_.isOpen() ? 15 : 1000000);
+  for (auto now = Clock::now(); now < until; now = Clock::now()) {
+    if (stopAsked()) return false;
+    std::this_thread::sleep_until(std::min(until, now + slice));
+  }
+  return true;
+}
+
 int Run::playFrames() {
   const int total = effectiveFrames(options_);
   Progress progress(err_, total, options_.quiet);
-  const auto start = Clock::now();
+  start_ = Clock::now();
   for (int frame = 0; total < 0 || frame < total; ++frame) {
-    if (stopRequested != 0) {
-      stopSignal_ = stopRequested;
-      break;
-    }
+    if (stopAsked()) break;
     const auto begin = Clock::now();
     if (!session_.deliverFrame()) {
-      if (stopRequested != 0) {  // a webcam's wait cut short by the signal
-        stopSignal_ = stopRequested;
-        break;
-      }
-      if (auto* device = dynamic_cast<ExplainedSource*>(camera_.get());
-          device != nullptr && !device->failure().empty()) {
-        progress.end();
-        fail(device->failure());
-        return kExitFailure;
-      }
-      break;  // a file source has played all its frames
+      if (stopAsked()) break;  // a webcam's wait cut short by the signal
+      // A file or camera that fails midway ends the run as a stop does, saying what failed.
+      inputFailure_ = camera_->failure();
+      break;  // otherwise a file source has played all its frames
     }
     std::chrono::duration<double, std::milli> spent = Clock::now() - begin;
     if (!playOne(frame, &spent)) {
@@ -222,9 +275,9 @@ int Run::playFrames() {
       return kExitFailure;
     }
     progress.show(frame, lastRegions_);
-    if (figures_.rateMs > 0) {
-      std::this_thread::sleep_until(start +
-                                    std::chrono::milliseconds(figures_.rateMs) * (frame + 1));
+    if (figures_.rateMs > 0 &&
+        !pause(start_ + std::chrono::milliseconds(figures_.rateMs) * (frame + 1))) {
+      break;
     }
   }
   progress.end();
@@ -234,10 +287,22 @@ int Run::playFrames() {
 bool Run::finish() {
   std::string error;
   if (figures_.frames == 0) {
-    return fail(stopSignal_ != 0 ? "stopped before the first frame; no results kept"
-                                 : describeInput(options_) + " gave no frame");
+    if (!inputFailure_.empty()) return fail(inputFailure_ + "; no results kept");
+    return fail(stopSignal_ != 0 || windowClosed_
+                    ? "stopped before the first frame; no results kept"
+                    : describeInput(options_) + " gave no frame");
   }
   if (stopSignal_ != 0) figures_.stoppedBy = signalName(stopSignal_);
+  if (windowClosed_ && stopSignal_ == 0) figures_.stoppedBy = "closing the window";
+  figures_.inputFailure = inputFailure_;
+  figures_.inputNote = camera_->note();
+  if (osc_.isOpen()) {
+    figures_.osc = std::to_string(osc_.sent()) + " messages sent to " + options_.oscHost + ":" +
+                   options_.oscPort;
+    if (osc_.failed() > 0) {
+      figures_.osc += ", " + std::to_string(osc_.failed()) + " not (" + osc_.lastError() + ")";
+    }
+  }
   if (options_.pngLast && pngsWritten_.count(lastFrame_) == 0) {
     if (!writePng(folder_.staged(stageName(lastFrame_)), lastStage_, &error)) return fail(error);
   }
@@ -268,6 +333,11 @@ int Run::execute() {
   if (const int code = playFrames(); code != 0) return code;
   const bool finished = finish();
   if (stopSignal_ != 0) return 128 + stopSignal_;
+  if (finished && !inputFailure_.empty()) {
+    err_ << "kinetiscan-play: " << inputFailure_ << "; the frames before it are kept in "
+         << options_.outDir << "\n";
+    return kExitFailure;
+  }
   return finished ? 0 : kExitFailure;
 }
 

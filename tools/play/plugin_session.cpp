@@ -8,11 +8,6 @@
 namespace kinetiscan::play {
 namespace {
 
-// Sprite numbers 1-4 show views 1-4: camera, retina, difference, globs. Each draws its overlays
-// in its sprite's colour, picked to stand out on that view.
-constexpr ColourRecord kSpriteColours[4] = {
-    {255, 255, 0, 0}, {255, 255, 0, 0}, {0, 255, 0, 0}, {255, 0, 0, 0}};
-
 std::string registeredText(const host::RegistryWrite& write) {
   const auto* text = reinterpret_cast<const char*>(write.value.data());
   return std::string(text, strnlen(text, write.value.size()));
@@ -116,7 +111,7 @@ bool PluginSession::makeSprites(std::string* error) {
     }
     auto* sprite = static_cast<SpriteActorInterface*>(out);
     sprites_.push_back(sprite);
-    const ColourRecord& colour = kSpriteColours[view - 1];
+    const ColourRecord& colour = kViewColours[view - 1];
     world_->movies.setSpriteColour(view, colour.red, colour.green, colour.blue);
     spriteCallbacks_.push_back(std::make_unique<host::SpriteCallback>(host_->ledger, view));
     sprite->ops->setSpriteCallback(sprite, spriteCallbacks_.back().get());

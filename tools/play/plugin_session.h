@@ -25,6 +25,12 @@ namespace kinetiscan::play {
 constexpr int kStageWidth = 4 * camera::kWidth;
 constexpr int kStageHeight = camera::kHeight;
 
+// Sprite numbers 1-4 show views 1-4: camera, retina, difference, globs. Each draws its overlays
+// in its sprite's colour, picked to stand out on that view.
+constexpr const char* kViewNames[4] = {"camera", "retina", "difference", "globs"};
+constexpr ColourRecord kViewColours[4] = {
+    {255, 255, 0, 0}, {255, 255, 0, 0}, {0, 255, 0, 0}, {255, 0, 0, 0}};
+
 // What the member reports about itself and its parameters.
 struct MemberFacts {
   std::string registeredSymbol;

@@ -30,6 +30,7 @@ void RunFigures::addFrame(int regions, double milliseconds) {
 std::string summaryText(const RunFigures& f) {
   std::string text = "kinetiscan-play summary\n";
   text += "  input:       " + f.input + "\n";
+  if (!f.inputNote.empty()) text += "  input note:  " + f.inputNote + "\n";
   text += "  plug-in:     registered as \"" + f.facts.registeredSymbol + "\", version \"" +
           f.facts.version + "\"\n";
   text += format("  parameters:  adaptivity %g, sensitivity %g, mindensity %d\n",
@@ -44,6 +45,10 @@ std::string summaryText(const RunFigures& f) {
   if (!f.stoppedBy.empty()) {
     text += format("  stopped:     at frame %d by %s; what was recorded up to it is kept\n",
                    f.frames - 1, f.stoppedBy.c_str());
+  }
+  if (!f.inputFailure.empty()) {
+    text += format("  input failed: after frame %d: %s; what was recorded up to it is kept\n",
+                   f.frames - 1, f.inputFailure.c_str());
   }
   const double frames = f.frames == 0 ? 1.0 : f.frames;
   text += format("  regions:     %.2f per frame on average (min %d, max %d)\n",
@@ -83,6 +88,7 @@ std::string summaryText(const RunFigures& f) {
   text += f.callsNotReached > 0
               ? format(", %d not made (their frame was not reached)\n", f.callsNotReached)
               : std::string("\n");
+  if (!f.osc.empty()) text += "  OSC:         " + f.osc + "\n";
   text += "  outputs in " + f.folder + ":";
   for (const std::string& name : f.outputs) text += " " + name;
   return text + "\n";

@@ -14,8 +14,11 @@ struct RunFigures {
   std::string input;
   MemberFacts facts;
   int frames = 0;
-  std::string stoppedBy;
-  int warmup = 0;  // the signal that ended the run early, if one did
+  std::string stoppedBy;     // the signal or the window that ended the run early, if one did
+  std::string inputFailure;  // why the input gave no more frames before its end, if it did
+  std::string inputNote;     // what the input said about its frames, such as their scaling
+  std::string osc;           // what was sent over OSC, if anything
+  int warmup = 0;
   int rateMs = 0;  // pause between frames; 0 ran as fast as possible
   long regionsTotal = 0;
   int regionsMin = 0;

@@ -111,6 +111,11 @@ class VideoDevice : public ExplainedSource {
   bool open(std::string* error);
   bool next(camera::Frame& frame) override;
   std::string failure() const override { return failure_; }
+  std::string note() const override {
+    if (width_ == camera::kWidth && height_ == camera::kHeight) return {};
+    return "webcam frames of " + std::to_string(width_) + "x" + std::to_string(height_) +
+           " scaled to 160x120";
+  }
 
  private:
   struct Mapping {

@@ -1,0 +1,297 @@
+// kinetiscan-play's live outputs as another program sees them: the OSC messages of a run caught
+// by a liblo server on 127.0.0.1 and checked against regions.csv, and the --show window under an
+// Xvfb of the test's own, screenshotted and closed from outside.
+#include <lo/lo.h>
+#include <png.h>
+#include <signal.h>
+
+#include <chrono>
+#include <cstring>
+#include <mutex>
+#include <thread>
+
+#include "play_test_support.h"
+#include "plugin_session.h"
+#include "stage_labels.h"
+
+// Last: Xlib's macros (None, Bool, Status) would clash with names in the headers above.
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+
+namespace kinetiscan::play {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+std::vector<std::vector<std::string>> csvRows(const std::string& text) {
+  std::vector<std::vector<std::string>> rows;
+  std::istringstream in(text);
+  std::string line;
+  std::getline(in, line);  // the header
+  while (std::getline(in, line)) {
+    std::vector<std::string> cells;
+    std::istringstream fields(line);
+    for (std::string cell; std::getline(fields, cell, ',');) cells.push_back(cell);
+    rows.push_back(cells);
+  }
+  return rows;
+}
+
+struct Message {
+  std::string path, types;
+  std::vector<double> values;
+};
+
+struct Inbox {
+  std::mutex lock;
+  std::vector<Message> messages;
+};
+
+int receive(const char* path, const char* types, lo_arg** argv, int argc, lo_message, void* data) {
+  Message message{path, types, {}};
+  for (int i = 0; i < argc; ++i) {
+    // liblo's arguments sit at 4-byte offsets of its buffer, not at lo_arg's alignment.
+    std::int32_t integer = 0;
+    float real = 0;
+    std::memcpy(types[i] == LO_INT32 ? static_cast<void*>(&integer) : &real, argv[i], 4);
+    message.values.push_back(types[i] == LO_INT32 ? integer : types[i] == LO_FLOAT ? real : -1e9);
+  }
+  auto* inbox = static_cast<Inbox*>(data);
+  std::lock_guard<std::mutex> hold(inbox->lock);
+  inbox->messages.push_back(message);
+  return 0;
+}
+
+using LiveOutput = ScratchFolder;
+
+TEST_F(LiveOutput, OscCarriesEachFramesRegionsAsRegionsCsvHasThem) {
+  Inbox inbox;
+  lo_server_thread server = lo_server_thread_new_with_proto(nullptr, LO_UDP, nullptr);
+  ASSERT_NE(server, nullptr);
+  lo_server_thread_add_method(server, nullptr, nullptr, receive, &inbox);
+  lo_server_thread_start(server);
+  const int port = lo_server_thread_get_port(server);
+  const int code =
+      runProgram("--frames 40 --rate 0 --quiet --png-at none --gif-every 0 --osc 127.0.0.1:" +
+                     std::to_string(port),
+                 "timeout 120");
+  // Loopback datagrams are all there within moments; wait until none has come for 200 ms.
+  std::size_t seen = 0;
+  for (const auto end = Clock::now() + std::chrono::seconds(5); Clock::now() < end;) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    std::lock_guard<std::mutex> hold(inbox.lock);
+    if (inbox.messages.size() == seen) break;
+    seen = inbox.messages.size();
+  }
+  lo_server_thread_stop(server);
+  lo_server_thread_free(server);
+  ASSERT_EQ(code, 0) << read("stderr.txt");
+
+  const auto regions = csvRows(read("out/regions.csv"));
+  ASSERT_GT(regions.size(), 60u) << "the scene's discs";
+  std::size_t row = 0;
+  int frame = -1;
+  double lastTime = 0;
+  for (const Message& m : inbox.messages) {
+    if (m.path == "/kinetiscan/frame") {
+      ASSERT_EQ(m.types, "ifi");
+      EXPECT_EQ(m.values[0], ++frame) << "frames in order, none lost";
+      EXPECT_GE(m.values[1], lastTime) << "seconds since the run began";
+      lastTime = m.values[1];
+      int count = 0;
+      while (row + count < regions.size() && std::stoi(regions[row + count][0]) == frame) ++count;
+      EXPECT_EQ(m.values[2], count) << "frame " << frame;
+      continue;
+    }
+    ASSERT_EQ(m.path, "/kinetiscan/region");
+    ASSERT_EQ(m.types, "iiiiiffffff");
+    ASSERT_LT(row, regions.size());
+    const auto& r = regions[row++];
+    SCOPED_TRACE("regions.csv row " + std::to_string(row));
+    EXPECT_EQ(std::stoi(r[0]), frame);
+    // Id and box in picture pixels, then the centre and the box as fractions of 160x120.
+    for (int i = 0; i < 5; ++i) EXPECT_EQ(m.values[i], std::stoi(r[i == 0 ? 2 : 8 + i]));
+    EXPECT_FLOAT_EQ(m.values[5], (std::stoi(r[4]) + 0.5f) / 160) << "horizontal";
+    EXPECT_FLOAT_EQ(m.values[6], (std::stoi(r[3]) - 1 + 0.5f) / 120) << "vertical, one above";
+    EXPECT_FLOAT_EQ(m.values[7], std::stoi(r[9]) / 160.0f);
+    EXPECT_FLOAT_EQ(m.values[8], std::stoi(r[10]) / 120.0f);
+    EXPECT_FLOAT_EQ(m.values[9], std::stoi(r[11]) / 160.0f);
+    EXPECT_FLOAT_EQ(m.values[10], std::stoi(r[12]) / 120.0f);
+  }
+  EXPECT_EQ(frame, 39);
+  EXPECT_EQ(row, regions.size());
+  EXPECT_NE(read("out/summary.txt").find(std::to_string(40 + regions.size()) + " messages sent"),
+            std::string::npos)
+      << read("out/summary.txt");
+}
+
+Picture readPng(const std::string& path) {
+  png_image image{};
+  image.version = PNG_IMAGE_VERSION;
+  Picture picture;
+  if (png_image_begin_read_from_file(&image, path.c_str()) == 0) return picture;
+  image.format = PNG_FORMAT_RGB;
+  picture.rgb.resize(PNG_IMAGE_SIZE(image));
+  if (png_image_finish_read(&image, nullptr, picture.rgb.data(), 0, nullptr) == 0) return {};
+  picture.width = static_cast<int>(image.width);
+  picture.height = static_cast<int>(image.height);
+  return picture;
+}
+
+// A window may go between listing and asking; Xlib's default would end the test at that.
+int ignoreXError(Display*, XErrorEvent*) { return 0; }
+
+// The top-level window of that name, or 0.
+Window findWindow(Display* display, const char* name) {
+  Window root, parent, *children = nullptr, found = 0;
+  unsigned count = 0;
+  if (XQueryTree(display, DefaultRootWindow(display), &root, &parent, &children, &count) == 0) {
+    return 0;
+  }
+  for (unsigned i = 0; i < count && found == 0; ++i) {
+    char* title = nullptr;
+    if (XFetchName(display, children[i], &title) != 0 && title != nullptr) {
+      if (std::string(title) == name) found = children[i];
+      XFree(title);
+    }
+  }
+  if (children != nullptr) XFree(children);
+  return found;
+}
+
+// What the X server shows in the window, as a real screenshot takes it; empty if it cannot.
+Picture screenshot(Display* display, Window window) {
+  XWindowAttributes attributes;
+  if (XGetWindowAttributes(display, window, &attributes) == 0 ||
+      attributes.map_state != IsViewable) {
+    return {};
+  }
+  XImage* image =
+      XGetImage(display, window, 0, 0, attributes.width, attributes.height, AllPlanes, ZPixmap);
+  Picture picture{attributes.width, attributes.height, {}};
+  if (image == nullptr) return {};
+  auto channel = [](unsigned long pixel, unsigned long mask) {
+    return static_cast<std::uint8_t>((pixel & mask) >> __builtin_ctzl(mask));
+  };
+  for (int y = 0; y < picture.height; ++y) {
+    for (int x = 0; x < picture.width; ++x) {
+      const unsigned long pixel = XGetPixel(image, x, y);
+      picture.rgb.push_back(channel(pixel, image->red_mask));
+      picture.rgb.push_back(channel(pixel, image->green_mask));
+      picture.rgb.push_back(channel(pixel, image->blue_mask));
+    }
+  }
+  XDestroyImage(image);
+  return picture;
+}
+
+TEST_F(LiveOutput, TheWindowShowsTheStageScaledUpAndEscapeEndsTheRunKeepingIt) {
+  // An X server of the test's own on a free display number, ended with the test.
+  const std::string start =
+      "cd '" + folder_.string() +
+      "' && { timeout 300 Xvfb -displayfd 3 -screen 0 1600x900x24 -nolisten tcp "
+      "3>display.txt 2>xvfb.log & echo $! >xvfb.pid; }";
+  ASSERT_EQ(std::system(start.c_str()), 0);
+  struct Stop {
+    std::string pidFile;
+    ~Stop() {
+      std::ifstream in(pidFile);
+      if (int pid = 0; in >> pid && pid > 0) ::kill(pid, SIGTERM);
+    }
+  } stopXvfb{path("xvfb.pid")};
+  for (const auto end = Clock::now() + std::chrono::seconds(20);
+       read("display.txt").empty() && Clock::now() < end;) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  const std::string display = ":" + read("display.txt").substr(0, read("display.txt").find('\n'));
+  ASSERT_NE(display, ":") << "Xvfb did not start: " << read("xvfb.log");
+  Display* server = XOpenDisplay(display.c_str());
+  ASSERT_NE(server, nullptr);
+  XSetErrorHandler(ignoreXError);
+  XSetErrorHandler(ignoreXError);
+
+  // Without a display, one clear line and nothing written.
+  const std::string command = "cd '" + folder_.string() +
+                              "' && env -u WAYLAND_DISPLAY -u SDL_VIDEODRIVER DISPLAY= '" +
+                              KINETISCAN_PLAY_PROGRAM "' --show --frames 5 2>nodisplay.txt";
+  EXPECT_EQ(WEXITSTATUS(std::system(command.c_str())), 1);
+  EXPECT_NE(read("nodisplay.txt").find("--show: no display"), std::string::npos)
+      << read("nodisplay.txt");
+  EXPECT_FALSE(std::filesystem::exists(path("out")));
+
+  ::setenv("DISPLAY", display.c_str(), 1);
+  // The sanitizer build's leak check is off for this run alone: libraries SDL loads and unloads
+  // keep allocations to the end that it cannot even name.
+  int code = -1;
+  std::thread run([&] {
+    code = runProgram(
+        "--show --frames 600 --rate 100 --quiet --png-every 1 --png-at none "
+        "--gif-every 0",
+        "ASAN_OPTIONS=detect_leaks=0 timeout 120");
+  });
+  Window window = 0;
+  Picture shot;
+  for (const auto end = Clock::now() + std::chrono::seconds(30);
+       window == 0 && Clock::now() < end;) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    window = findWindow(server, "kinetiscan-play");
+    if (window != 0) shot = screenshot(server, window);  // once it is on screen
+    if (shot.rgb.empty()) window = 0;
+  }
+  EXPECT_NE(window, 0u) << "no window appeared";
+  if (window != 0) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));  // frames with discs
+    shot = screenshot(server, window);
+    XKeyEvent key{};
+    key.type = KeyPress;
+    key.display = server;
+    key.window = window;
+    key.root = DefaultRootWindow(server);
+    key.keycode = XKeysymToKeycode(server, XK_Escape);
+    key.same_screen = True;
+    XSendEvent(server, window, True, KeyPressMask, reinterpret_cast<XEvent*>(&key));
+    XFlush(server);
+  }
+  run.join();  // a run not stopped ends by itself after its 600 frames
+  ::unsetenv("DISPLAY");
+  XCloseDisplay(server);
+  ASSERT_FALSE(shot.rgb.empty());
+
+  // The window holds the labelled stage scaled by a whole factor, each pixel a uniform block.
+  const int height = kStageHeight + 2 * kBandHeight;
+  const int scale = shot.width / 640;
+  ASSERT_GE(scale, 1);
+  ASSERT_EQ(shot.width, 640 * scale);
+  ASSERT_EQ(shot.height, height * scale);
+  Picture small{640, height, {}};
+  for (int y = 0; y < height; ++y) {
+    for (int x = 0; x < 640; ++x) {
+      const std::uint8_t* corner = &shot.rgb[(std::size_t(y * scale) * shot.width + x * scale) * 3];
+      const std::uint8_t* far =
+          &shot.rgb[(std::size_t(y * scale + scale - 1) * shot.width + x * scale + scale - 1) * 3];
+      ASSERT_TRUE(std::equal(corner, corner + 3, far)) << x << "," << y;
+      small.rgb.insert(small.rgb.end(), corner, corner + 3);
+    }
+  }
+  // The four views, ids included, are those of one frame's stage PNG; the band above also says
+  // the frames per second, so only the views are compared.
+  EXPECT_EQ(code, 0) << read("stderr.txt");
+  const std::string summary = read("out/summary.txt");
+  EXPECT_NE(summary.find("by closing the window"), std::string::npos) << summary;
+  int matching = -1;
+  for (const auto& entry : std::filesystem::directory_iterator(path("out"))) {
+    const std::string name = entry.path().filename().string();
+    if (name.rfind("stage-", 0) != 0) continue;
+    const Picture stage = readPng(entry.path().string());
+    ASSERT_EQ(stage.height, height) << name;
+    const auto views = [](const Picture& p) {
+      return std::vector<std::uint8_t>(p.rgb.begin() + 640 * kBandHeight * 3,
+                                       p.rgb.end() - 640 * kBandHeight * 3);
+    };
+    if (views(stage) == views(small)) matching = std::stoi(name.substr(6, 4));
+  }
+  EXPECT_GE(matching, 5) << "the window shows a stage PNG's views, once the discs are in";
+}
+
+}  // namespace
+}  // namespace kinetiscan::play
