@@ -9,9 +9,8 @@
 #include "capture/capture_session.h"
 #include "member/cast_member.h"
 #include "member/member_state.h"
-#include "module/held_interface.h"
-#include "module/registration.h"
-#include "module/symbol_name.h"
+#include "objects/held_interface.h"
+#include "objects/symbol_name.h"
 
 namespace kinetiscan {
 namespace {

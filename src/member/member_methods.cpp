@@ -8,8 +8,8 @@
 #include "analysis/frame_analysis.h"
 #include "capture/capture_session.h"
 #include "member/cast_member.h"
-#include "module/interface_object.h"
-#include "module/symbol_name.h"
+#include "objects/interface_object.h"
+#include "objects/symbol_name.h"
 
 namespace kinetiscan {
 namespace {

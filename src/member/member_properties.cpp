@@ -10,8 +10,8 @@
 #include "analysis/frame_view.h"
 #include "analysis/pixel_math.h"
 #include "member/cast_member.h"
-#include "module/interface_object.h"
-#include "module/symbol_name.h"
+#include "objects/interface_object.h"
+#include "objects/symbol_name.h"
 
 namespace kinetiscan {
 namespace {

@@ -1,10 +1,10 @@
 // The sprite actor object and its operation table.
 #include "sprite/sprite_actor.h"
 
-#include "module/held_interface.h"
-#include "module/interface_object.h"
-#include "module/operation_kinds.h"
-#include "module/symbol_name.h"
+#include "objects/held_interface.h"
+#include "objects/interface_object.h"
+#include "objects/operation_kinds.h"
+#include "objects/symbol_name.h"
 #include "sprite/stage_rendering.h"
 
 namespace kinetiscan {

@@ -6,7 +6,7 @@
 #include "capture/capture_session.h"
 #include "member/member_state.h"
 #include "module/exports.h"
-#include "module/interface_object.h"
+#include "objects/interface_object.h"
 #include "sprite/panel_cache.h"
 #include "standin/gdi_control.h"
 
@@ -20,7 +20,7 @@ void resetPluginForTest() {
   resetMemberStateForTest();
   resetAnalysisLinksForTest();
   resetAnalysisStateForTest();
-  resetModuleFrameStateForTest();
+  resetInterfaceObjectStateForTest();
   standin::resetForTest();
 }
 

@@ -2,7 +2,7 @@
 #include "linked_plugin.h"
 
 #include "module/exports.h"
-#include "module/interface_object.h"
+#include "objects/interface_object.h"
 
 namespace kinetiscan::sprite_test {
 
@@ -11,6 +11,6 @@ std::unique_ptr<host::Plugin> linkedPlugin() {
                                 DllGetClassObject, DllCanUnloadNow);
 }
 
-void resetModuleFrame() { resetModuleFrameStateForTest(); }
+void resetModuleFrame() { resetInterfaceObjectStateForTest(); }
 
 }  // namespace kinetiscan::sprite_test
