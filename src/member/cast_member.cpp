@@ -3,7 +3,6 @@
 #include "member/cast_member.h"
 
 #include "analysis/frame_analysis.h"
-#include "analysis/frame_view.h"
 #include "capture/capture_session.h"
 #include "member/cast_scan.h"
 #include "member/member_methods.h"
@@ -60,6 +59,13 @@ Result KINETISCAN_CALL drawPreview(Self*, DrawSurface* surface, const HostRect* 
   return drawMemberPreview(surface, rect);
 }
 
+// Every frame the capture session delivers: the cast scan first, then the analysis. The scan may
+// open or close capture and reset the background, so the frame is asked for again after it.
+void analyseCapturedFrame(FrameView) {
+  scanCasts();
+  analyseFrame(latestFrame());
+}
+
 }  // namespace
 
 Result KINETISCAN_CALL createCastMember(InstanceHeader* instance) {
@@ -75,11 +81,9 @@ Result KINETISCAN_CALL createCastMember(InstanceHeader* instance) {
   member->imageServices = acquire<ImageServices>(callback, kImageServicesId);
   member->callbackService = nullptr;  // until setAssetCallback
 
-  // Frames reach the cast scan, and the capture session's boxes reach the host's window.
-  setCastScanHook(scanCasts);
-  setHostWindowSource(hostWindow);
-  resetBackground();
-  openCaptureSession();
+  setFrameSink(analyseCapturedFrame);
+  resetBackground(latestFrame());
+  openCaptureSession(hostWindow);
   return kOk;
 }
 

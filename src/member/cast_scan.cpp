@@ -155,8 +155,8 @@ void scanCasts() {
   if (!scan.ended) {
     if (scan.found && !state.captureRunning) {
       state.captureRunning = true;
-      openCaptureSession();
-      resetBackground();
+      openCaptureSession(hostWindow);
+      resetBackground(latestFrame());
     } else if (!scan.found && state.captureRunning) {
       state.captureRunning = false;
       closeCaptureSession();

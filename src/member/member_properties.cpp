@@ -7,8 +7,8 @@
 #include <limits>
 
 #include "analysis/analysis_state.h"
-#include "analysis/frame_view.h"
 #include "analysis/pixel_math.h"
+#include "capture/capture_session.h"
 #include "member/cast_member.h"
 #include "objects/interface_object.h"
 #include "objects/symbol_name.h"
@@ -60,8 +60,8 @@ Result getRegionList(CastMemberInstance* member, HostValue* out, bool boxes) {
 }
 
 void fillFromFrame(std::uint8_t* pixels) {
-  const FrameView frame = currentFrame();
-  if (frame.bytes == nullptr) return;  // no frame yet: the image stays as the host made it
+  const FrameView frame = latestFrame();
+  if (!hasFrame(frame)) return;  // no frame yet: the image stays as the host made it
   const std::uint32_t available = frame.count < kFrameBytes ? frame.count : kFrameBytes;
   for (std::uint32_t byte = 0; byte < available; ++byte) {
     pixels[byte / 3 * kImageBytesPerPixel + byte % 3] = frame.bytes[byte];

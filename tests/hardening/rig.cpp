@@ -18,7 +18,6 @@ void resetPluginForTest() {
   resetPanelCacheForTest();
   resetCaptureSessionForTest();
   resetMemberStateForTest();
-  resetAnalysisLinksForTest();
   resetAnalysisStateForTest();
   resetInterfaceObjectStateForTest();
   standin::resetForTest();
