@@ -9,7 +9,7 @@
 #include "analysis/analysis_state.h"
 #include "analysis/frame_view.h"
 #include "camera/synthetic_scene.h"
-#include "standin/control.h"
+#include "testbed/control.h"
 
 namespace kinetiscan {
 namespace {

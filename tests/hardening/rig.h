@@ -15,7 +15,7 @@
 #include "host/sprite_callback.h"
 #include "host/surface.h"
 #include "host/world.h"
-#include "standin/control.h"
+#include "testbed/control.h"
 
 namespace kinetiscan::hardening {
 

@@ -9,7 +9,7 @@
 #include "camera/frame_source.h"
 #include "host/world.h"
 #include "scenario_fixture.h"
-#include "standin/control.h"
+#include "testbed/control.h"
 
 namespace kinetiscan::scenario {
 

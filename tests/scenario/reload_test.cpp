@@ -13,7 +13,7 @@
 #include "host/surface.h"
 #include "host/world.h"
 #include "member_fixture.h"
-#include "standin/control.h"
+#include "testbed/control.h"
 
 namespace kinetiscan {
 namespace {
