@@ -1,7 +1,7 @@
 // The linked-in entry points, reached without the platform's headers in sight.
 #include "host/linked_plugin.h"
 
-#include "module/exports.h"
+#include "module/entry_points.h"
 
 namespace kinetiscan::host {
 

@@ -7,6 +7,7 @@
 
 namespace kinetiscan {
 
+// The picture size, everywhere: the capture format, the planes, the panels, script coordinates.
 constexpr int kColumns = 160;
 constexpr int kRows = 120;
 constexpr int kPixels = kColumns * kRows;

@@ -6,12 +6,14 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "analysis/analysis_state.h"
+
 namespace kinetiscan {
 namespace {
 
 constexpr char kWindowClass[] = "VideoCapWindow";
-constexpr int kFrameWidth = 160;
-constexpr int kFrameHeight = 120;
+constexpr int kFrameWidth = kColumns;
+constexpr int kFrameHeight = kRows;
 constexpr WPARAM kPreviewRateMs = 50;
 constexpr char kFormatText[] =
     "The current video source does not support\nthe Kinetiscan format [160x120 RGB-24].\n\n"

@@ -33,7 +33,7 @@ Result KINETISCAN_CALL setAssetCallback(Self* self, Unknown* callback) {
 
 // Every analysis image is 160 x 120, whatever the member's state.
 Result KINETISCAN_CALL memberRect(Self*, HostRect* rect) {
-  if (rect != nullptr) *rect = HostRect{0, 0, 120, 160};
+  if (rect != nullptr) *rect = HostRect{0, 0, kRows, kColumns};
   return kOk;
 }
 
@@ -48,7 +48,7 @@ Result KINETISCAN_CALL newSpriteActor(Self* self, void** out) {
   return kOk;
 }
 
-Result KINETISCAN_CALL chooseSource(Self*, Word) { return chooseVideoSource(); }
+Result KINETISCAN_CALL chooseSource(Self*, IgnoredWord) { return chooseVideoSource(); }
 
 Result KINETISCAN_CALL showAbout(Self*) {
   MessageBoxA(hostWindow(), kCredit, "About", MB_OK);
@@ -113,28 +113,28 @@ constinit const CastMemberOps kCastMemberOps = {
     .setProperty = setMemberProperty,
     .callMethod = callMethod,
     .setAssetCallback = setAssetCallback,
-    .nothing7 = doNothing<Self, Word, Word>,
+    .nothing7 = doNothing<Self, IgnoredWord, IgnoredWord>,
     .memberRect = memberRect,
-    .nothing9 = doNothing<Self, Word>,
-    .nothing10 = doNothing<Self, Word>,
-    .nothing11 = doNothing<Self, Word>,
+    .nothing9 = doNothing<Self, IgnoredWord>,
+    .nothing10 = doNothing<Self, IgnoredWord>,
+    .nothing11 = doNothing<Self, IgnoredWord>,
     .nothing12 = doNothing<Self>,
-    .nothing13 = doNothing<Self, Word>,
-    .nothing14 = doNothing<Self, Word>,
-    .nothing15 = doNothing<Self, Word>,
-    .nothing16 = doNothing<Self, Word>,
+    .nothing13 = doNothing<Self, IgnoredWord>,
+    .nothing14 = doNothing<Self, IgnoredWord>,
+    .nothing15 = doNothing<Self, IgnoredWord>,
+    .nothing16 = doNothing<Self, IgnoredWord>,
     .nothing17 = doNothing<Self>,
-    .nothing18 = doNothing<Self, Word>,
-    .nothing19 = doNothing<Self, Word>,
+    .nothing18 = doNothing<Self, IgnoredWord>,
+    .nothing19 = doNothing<Self, IgnoredWord>,
     .newSpriteActor = newSpriteActor,
     .chooseVideoSource = chooseSource,
     .nothing22 = doNothing<Self>,
-    .nothing23 = doNothing<Self, Word, Word>,
+    .nothing23 = doNothing<Self, IgnoredWord, IgnoredWord>,
     .showAbout = showAbout,
     .drawMemberPreview = drawPreview,
-    .nothing26 = doNothing<Self, Word, Word>,
-    .nothing27 = doNothing<Self, Word, Word>,
-    .nothing28 = doNothing<Self, Word, Word>,
+    .nothing26 = doNothing<Self, IgnoredWord, IgnoredWord>,
+    .nothing27 = doNothing<Self, IgnoredWord, IgnoredWord>,
+    .nothing28 = doNothing<Self, IgnoredWord, IgnoredWord>,
 };
 
 }  // namespace kinetiscan

@@ -46,10 +46,11 @@ Result getRegionList(CastMemberInstance* member, HostValue* out, bool boxes) {
     HostValue item{};
     Result made;
     if (boxes) {
-      const HostRect rect{120 - box.maxRow, box.maxCol, 120 - box.minRow, box.minCol};
+      const HostRect rect{kRows - box.maxRow, box.maxCol, kRows - box.minRow, box.minCol};
       made = values->ops->rectToValue(values, &rect, &item);
     } else {
-      const HostPoint point{120 - ((box.maxRow + box.minRow) >> 1), (box.maxCol + box.minCol) >> 1};
+      const HostPoint point{kRows - ((box.maxRow + box.minRow) >> 1),
+                            (box.maxCol + box.minCol) >> 1};
       made = values->ops->pointToValue(values, &point, &item);
     }
     if (made != kOk) return;  // no item to append or to give back

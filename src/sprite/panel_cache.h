@@ -5,12 +5,13 @@
 #include <array>
 #include <cstdint>
 
+#include "analysis/analysis_state.h"
 #include "platform/win32api.h"
 
 namespace kinetiscan {
 
-constexpr int kPanelWidth = 160;
-constexpr int kPanelHeight = 120;
+constexpr int kPanelWidth = kColumns;
+constexpr int kPanelHeight = kRows;
 constexpr int kPanelViews = 4;
 
 struct PanelCache {

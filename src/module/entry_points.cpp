@@ -1,5 +1,5 @@
 // The five entry points the host looks up by name: thin walks over the ClassTable.
-#include "module/exports.h"
+#include "module/entry_points.h"
 
 #include <cstring>
 
