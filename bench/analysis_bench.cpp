@@ -12,14 +12,13 @@ namespace {
 
 const Frame* served = nullptr;
 
-FrameView serveFrame() { return {served->data(), static_cast<std::uint32_t>(served->size())}; }
+FrameView servedFrame() { return {served->data(), static_cast<std::uint32_t>(served->size())}; }
 
 // The retina learns the scene's background, then the frames play in a loop.
 void startScene(const Scene& scene) {
   resetAnalysisStateForTest();
-  setFrameSource(&serveFrame);
   served = &scene.background;
-  resetBackground();
+  resetBackground(servedFrame());
   analysisState().parameters = {scene.adaptivity, scene.sensitivity, scene.mindensity};
 }
 
@@ -28,7 +27,7 @@ void analyse(benchmark::State& bench, const Scene& scene) {
   std::size_t index = 0;
   for (auto _ : bench) {
     served = &scene.frames[index];
-    analyseFrame();
+    analyseFrame(servedFrame());
     index = index + 1 == scene.frames.size() ? 0 : index + 1;
   }
   bench.counters["blobCount"] = analysisState().blobCount;

@@ -10,14 +10,13 @@
 #include "bench_registry.h"
 #include "camera/frame_source.h"
 #include "host/host.h"
+#include "host/linked_plugin.h"
 #include "host/sprite_callback.h"
 #include "host/surface.h"
 #include "host/world.h"
-#include "standin/control.h"
+#include "testbed/control.h"
 
 namespace kinetiscan::bench {
-
-std::unique_ptr<host::Plugin> linkedPlugin();
 
 namespace {
 
@@ -51,7 +50,7 @@ constexpr int kPanelHeight = 120;
 class Session {
  public:
   explicit Session(const Scene& scene)
-      : plugin_(linkedPlugin()),
+      : plugin_(host::linkedPlugin()),
         host_(*plugin_),
         world_(host_),
         camera_(scene),

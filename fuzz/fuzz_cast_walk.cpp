@@ -27,7 +27,7 @@ kinetiscan::host::CastSetup anyCast(FuzzedDataProvider& input) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace kinetiscan;
   FuzzedDataProvider input(data, size);
-  hardening::Rig& rig = fuzz::freshRig();
+  host::Rig& rig = fuzz::freshRig();
   std::vector<std::int32_t> movies;
   bool removalDestroys = false;
   bool valuesMayStay = false;

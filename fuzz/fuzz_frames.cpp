@@ -25,7 +25,7 @@ std::uint32_t anyFrameBytes(FuzzedDataProvider& input) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace kinetiscan;
   FuzzedDataProvider input(data, size);
-  hardening::Rig& rig = fuzz::freshRig();
+  host::Rig& rig = fuzz::freshRig();
   rig.addOurCast();
   CastMemberInterface* member = rig.createMember();
   SpriteActorInterface* actor = rig.createActor();

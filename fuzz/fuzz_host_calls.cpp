@@ -24,7 +24,7 @@ auto pick(Pool& pool, FuzzedDataProvider& input) -> typename Pool::value_type {
   return pool[input.ConsumeIntegralInRange<std::size_t>(0, pool.size() - 1)];
 }
 
-void memberCall(hardening::Rig& rig, CastMemberInterface* member, FuzzedDataProvider& input) {
+void memberCall(host::Rig& rig, CastMemberInterface* member, FuzzedDataProvider& input) {
   host::Values& values = rig.world->values;
   const std::string name = anyName(input);
   switch (input.ConsumeIntegralInRange(0, 3)) {
@@ -51,7 +51,7 @@ void memberCall(hardening::Rig& rig, CastMemberInterface* member, FuzzedDataProv
   }
 }
 
-void memberOperation(hardening::Rig& rig, CastMemberInterface* member, FuzzedDataProvider& input) {
+void memberOperation(host::Rig& rig, CastMemberInterface* member, FuzzedDataProvider& input) {
   switch (input.ConsumeIntegralInRange(0, 7)) {
     case 0: {
       HostRect rect{};
@@ -93,7 +93,7 @@ void memberOperation(hardening::Rig& rig, CastMemberInterface* member, FuzzedDat
   }
 }
 
-void actorOperation(hardening::Rig& rig, SpriteActorInterface* actor, FuzzedDataProvider& input) {
+void actorOperation(host::Rig& rig, SpriteActorInterface* actor, FuzzedDataProvider& input) {
   host::Values& values = rig.world->values;
   switch (input.ConsumeIntegralInRange(0, 4)) {
     case 0: {
@@ -135,7 +135,7 @@ void actorOperation(hardening::Rig& rig, SpriteActorInterface* actor, FuzzedData
   }
 }
 
-void moduleOperation(hardening::Rig& rig, FuzzedDataProvider& input) {
+void moduleOperation(host::Rig& rig, FuzzedDataProvider& input) {
   switch (input.ConsumeIntegralInRange(0, 3)) {
     case 0: {
       if (input.ConsumeBool()) rig.host->allocator.refuseNext(1);
@@ -180,7 +180,7 @@ void moduleOperation(hardening::Rig& rig, FuzzedDataProvider& input) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace kinetiscan;
   FuzzedDataProvider input(data, size);
-  hardening::Rig& rig = fuzz::freshRig();
+  host::Rig& rig = fuzz::freshRig();
   rig.addOurCast();
   bool valuesMayStay = false;
   for (int step = 0; step < fuzz::kMaxSteps && input.remaining_bytes() > 0; ++step) {

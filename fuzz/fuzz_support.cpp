@@ -129,13 +129,13 @@ bool valuesMayStay(const host::Values& values) {
   return values.valueLog.failures[7] != kOk || values.listLog.failures[4] != kOk;
 }
 
-hardening::Rig& freshRig() {
-  static hardening::Rig rig;
+host::Rig& freshRig() {
+  static host::Rig rig;
   rig.reset();
   return rig;
 }
 
-void requireBalanced(hardening::Rig& rig, bool judgeValues) {
+void requireBalanced(host::Rig& rig, bool judgeValues) {
   const std::vector<std::string> leftovers = rig.leftovers(judgeValues);
   if (leftovers.empty()) return;
   for (const std::string& leftover : leftovers)

@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "tests/hardening/rig.h"
+#include "host/rig.h"
 
 namespace kinetiscan::fuzz {
 
@@ -26,9 +26,9 @@ bool valuesMayStay(const host::Values& values);
 
 // The process's one rig, reset to a new rig's state: each input starts where a fresh host would,
 // without paying for building one.
-hardening::Rig& freshRig();
+host::Rig& freshRig();
 
 // Releases everything and aborts with the reason when the run left anything over.
-void requireBalanced(hardening::Rig& rig, bool judgeValues);
+void requireBalanced(host::Rig& rig, bool judgeValues);
 
 }  // namespace kinetiscan::fuzz

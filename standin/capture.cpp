@@ -5,8 +5,8 @@
 #include <memory>
 
 #include "camera/synthetic_scene.h"
-#include "standin/control.h"
 #include "standin/internal.h"
+#include "testbed/control.h"
 
 namespace kinetiscan::standin {
 namespace {

@@ -12,9 +12,9 @@
 #include <new>
 #include <string>
 
-#include "standin/control.h"
 #include "standin/gdi_control.h"
 #include "standin/internal.h"
+#include "testbed/control.h"
 
 namespace kinetiscan::standin {
 namespace {

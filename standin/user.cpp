@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "standin/control.h"
 #include "standin/internal.h"
+#include "testbed/control.h"
 
 namespace kinetiscan::standin {
 namespace {

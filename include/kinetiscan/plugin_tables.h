@@ -5,7 +5,7 @@
 
 namespace kinetiscan {
 
-using Word = std::uint32_t;  // an argument the operation takes but ignores
+using IgnoredWord = std::uint32_t;  // an argument the operation takes but ignores
 
 struct RegistrarInterface;
 struct RegistrarOps {
@@ -28,29 +28,29 @@ struct CastMemberOps {
   Result(KINETISCAN_CALL* callMethod)(CastMemberInterface*, Symbol name, std::int32_t count,
                                       HostValue* arguments, HostValue* result);
   Result(KINETISCAN_CALL* setAssetCallback)(CastMemberInterface*, Unknown* callback);
-  Result(KINETISCAN_CALL* nothing7)(CastMemberInterface*, Word, Word);
+  Result(KINETISCAN_CALL* nothing7)(CastMemberInterface*, IgnoredWord, IgnoredWord);
   Result(KINETISCAN_CALL* memberRect)(CastMemberInterface*, HostRect* out);
-  Result(KINETISCAN_CALL* nothing9)(CastMemberInterface*, Word);
-  Result(KINETISCAN_CALL* nothing10)(CastMemberInterface*, Word);
-  Result(KINETISCAN_CALL* nothing11)(CastMemberInterface*, Word);
+  Result(KINETISCAN_CALL* nothing9)(CastMemberInterface*, IgnoredWord);
+  Result(KINETISCAN_CALL* nothing10)(CastMemberInterface*, IgnoredWord);
+  Result(KINETISCAN_CALL* nothing11)(CastMemberInterface*, IgnoredWord);
   Result(KINETISCAN_CALL* nothing12)(CastMemberInterface*);
-  Result(KINETISCAN_CALL* nothing13)(CastMemberInterface*, Word);
-  Result(KINETISCAN_CALL* nothing14)(CastMemberInterface*, Word);
-  Result(KINETISCAN_CALL* nothing15)(CastMemberInterface*, Word);
-  Result(KINETISCAN_CALL* nothing16)(CastMemberInterface*, Word);
+  Result(KINETISCAN_CALL* nothing13)(CastMemberInterface*, IgnoredWord);
+  Result(KINETISCAN_CALL* nothing14)(CastMemberInterface*, IgnoredWord);
+  Result(KINETISCAN_CALL* nothing15)(CastMemberInterface*, IgnoredWord);
+  Result(KINETISCAN_CALL* nothing16)(CastMemberInterface*, IgnoredWord);
   Result(KINETISCAN_CALL* nothing17)(CastMemberInterface*);
-  Result(KINETISCAN_CALL* nothing18)(CastMemberInterface*, Word);
-  Result(KINETISCAN_CALL* nothing19)(CastMemberInterface*, Word);
+  Result(KINETISCAN_CALL* nothing18)(CastMemberInterface*, IgnoredWord);
+  Result(KINETISCAN_CALL* nothing19)(CastMemberInterface*, IgnoredWord);
   Result(KINETISCAN_CALL* newSpriteActor)(CastMemberInterface*, void** out);
-  Result(KINETISCAN_CALL* chooseVideoSource)(CastMemberInterface*, Word);
+  Result(KINETISCAN_CALL* chooseVideoSource)(CastMemberInterface*, IgnoredWord);
   Result(KINETISCAN_CALL* nothing22)(CastMemberInterface*);
-  Result(KINETISCAN_CALL* nothing23)(CastMemberInterface*, Word, Word);
+  Result(KINETISCAN_CALL* nothing23)(CastMemberInterface*, IgnoredWord, IgnoredWord);
   Result(KINETISCAN_CALL* showAbout)(CastMemberInterface*);
   Result(KINETISCAN_CALL* drawMemberPreview)(CastMemberInterface*, DrawSurface* surface,
                                              const HostRect* rect);
-  Result(KINETISCAN_CALL* nothing26)(CastMemberInterface*, Word, Word);
-  Result(KINETISCAN_CALL* nothing27)(CastMemberInterface*, Word, Word);
-  Result(KINETISCAN_CALL* nothing28)(CastMemberInterface*, Word, Word);
+  Result(KINETISCAN_CALL* nothing26)(CastMemberInterface*, IgnoredWord, IgnoredWord);
+  Result(KINETISCAN_CALL* nothing27)(CastMemberInterface*, IgnoredWord, IgnoredWord);
+  Result(KINETISCAN_CALL* nothing28)(CastMemberInterface*, IgnoredWord, IgnoredWord);
 };
 struct CastMemberInterface {
   const CastMemberOps* ops;
@@ -89,15 +89,16 @@ struct SpriteActorOps {
   KINETISCAN_UNKNOWN_SLOTS(SpriteActorInterface);
   Result(KINETISCAN_CALL* getProperty)(SpriteActorInterface*, Symbol name, HostValue* out);
   Result(KINETISCAN_CALL* setProperty)(SpriteActorInterface*, Symbol name, const HostValue* value);
-  Result(KINETISCAN_CALL* callMethod)(SpriteActorInterface*, Word, Word, Word, Word);
+  Result(KINETISCAN_CALL* callMethod)(SpriteActorInterface*, IgnoredWord, IgnoredWord, IgnoredWord,
+                                      IgnoredWord);
   Result(KINETISCAN_CALL* setSpriteCallback)(SpriteActorInterface*, Unknown* callback);
-  Result(KINETISCAN_CALL* nothing7)(SpriteActorInterface*, Word, Word);
-  Result(KINETISCAN_CALL* nothing8)(SpriteActorInterface*, Word);
-  Result(KINETISCAN_CALL* passOn)(SpriteActorInterface*, Word x, PassOnTarget* y);
-  Result(KINETISCAN_CALL* nothing10)(SpriteActorInterface*, Word, Word, Word);
-  Result(KINETISCAN_CALL* drawSprite)(SpriteActorInterface*, const DrawRequest* request, Word,
-                                      DrawSurface* surface);
-  Result(KINETISCAN_CALL* nothing12)(SpriteActorInterface*, Word, Word, Word);
+  Result(KINETISCAN_CALL* nothing7)(SpriteActorInterface*, IgnoredWord, IgnoredWord);
+  Result(KINETISCAN_CALL* nothing8)(SpriteActorInterface*, IgnoredWord);
+  Result(KINETISCAN_CALL* passOn)(SpriteActorInterface*, IgnoredWord x, PassOnTarget* y);
+  Result(KINETISCAN_CALL* nothing10)(SpriteActorInterface*, IgnoredWord, IgnoredWord, IgnoredWord);
+  Result(KINETISCAN_CALL* drawSprite)(SpriteActorInterface*, const DrawRequest* request,
+                                      IgnoredWord, DrawSurface* surface);
+  Result(KINETISCAN_CALL* nothing12)(SpriteActorInterface*, IgnoredWord, IgnoredWord, IgnoredWord);
 };
 struct SpriteActorInterface {
   const SpriteActorOps* ops;

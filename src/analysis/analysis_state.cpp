@@ -8,12 +8,9 @@ namespace {
 
 // Every byte zero: a single non-zero default would put the whole object in initialised data.
 // Cache-line aligned so that no vector load of a plane straddles two lines.
-alignas(64) constinit AnalysisState state{{}, {}, {}, {}, {}, {0.0f, 0.0f, 0}, {}, 0, {0, 0, 0, 0}};
+alignas(64) constinit AnalysisState state{{}, {}, {}, {}, {}, {0.0f, 0.0f, 0}, {}, 0, 0};
 
-void applyDefaults() {
-  state.parameters = AnalysisParameters{};
-  state.panelStale = kAllPanelsStale;
-}
+void applyDefaults() { state.parameters = AnalysisParameters{}; }
 
 // Runs at load, before the host can reach any export.
 [[maybe_unused]] const bool defaultsApplied = (applyDefaults(), true);
@@ -31,6 +28,7 @@ void resetAnalysisStateForTest() {
   state.labelMap.fill(0);
   state.blobBoxes.fill({});
   state.blobCount = 0;
+  state.frameGeneration = 0;
   applyDefaults();
 }
 

@@ -1,5 +1,5 @@
 // The module-wide picture state of the motion analysis: the four planes, the label map, the
-// tuning parameters, the region records and the panel flags. One instance, fixed storage.
+// tuning parameters, the region records and the frame generation. One instance, fixed storage.
 #pragma once
 
 #include <array>
@@ -7,13 +7,13 @@
 
 namespace kinetiscan {
 
+// The picture size, everywhere: the capture format, the planes, the panels, script coordinates.
 constexpr int kColumns = 160;
 constexpr int kRows = 120;
 constexpr int kPixels = kColumns * kRows;
 constexpr int kComponents = 3;
 constexpr std::uint32_t kFrameBytes = kPixels * kComponents;
 constexpr int kMaxBlobRecords = 1024;
-constexpr int kPanelCount = 4;
 
 // Indexed [row][column][component]; row 0 is the bottom row of the picture, components are in
 // the frame's byte order (0 blue, 1 green, 2 red).
@@ -36,9 +36,6 @@ struct BlobBox {
   std::int32_t minCol;
 };
 
-// Panels in drawing order: camera, retina, difference, globs. Non-zero means rebuild before use.
-constexpr std::array<std::uint8_t, kPanelCount> kAllPanelsStale{1, 1, 1, 1};
-
 struct AnalysisState {
   ImagePlane cameraPlane{};
   ImagePlane retinaPlane{};
@@ -50,7 +47,9 @@ struct AnalysisState {
   std::array<BlobBox, kMaxBlobRecords> blobBoxes{};
   // Labels given in the last frame plus one. At kMaxBlobRecords or more the records are stale.
   std::int32_t blobCount = 0;
-  std::array<std::uint8_t, kPanelCount> panelStale = kAllPanelsStale;
+  // Frames analysed since load: whoever shows the planes compares it with the generation it last
+  // showed. 64 bits, so it never wraps.
+  std::uint64_t frameGeneration = 0;
 };
 
 AnalysisState& analysisState();

@@ -79,7 +79,7 @@ Sums sumPlane(const ImagePlane& plane, Span rows, Span columns) {
 }
 
 template <bool kRowWise>
-ColourRecord average(BlockSource source, const HostRect& rect) {
+ColourRecord average(BlockSource source, const HostRect& rect, FrameView frame) {
   const Span rows{kRows - static_cast<std::int64_t>(rect.bottom),
                   kRows - static_cast<std::int64_t>(rect.top)};
   const Span columns{rect.left, rect.right};
@@ -96,8 +96,7 @@ ColourRecord average(BlockSource source, const HostRect& rect) {
   const AnalysisState& state = analysisState();
   switch (source) {
     case BlockSource::frame: {
-      const FrameView frame = currentFrame();
-      if (frame.bytes == nullptr) return kBlack;
+      if (!hasFrame(frame)) return kBlack;
       sums = kRowWise ? sumFrameRows(frame, inRows, inColumns) : sumFrame(frame, inRows, inColumns);
       break;
     }
@@ -118,12 +117,12 @@ ColourRecord average(BlockSource source, const HostRect& rect) {
 
 }  // namespace
 
-ColourRecord blockAverage(BlockSource source, const HostRect& rect) {
-  return average<true>(source, rect);
+ColourRecord blockAverage(BlockSource source, const HostRect& rect, FrameView frame) {
+  return average<true>(source, rect, frame);
 }
 
-ColourRecord blockAveragePlain(BlockSource source, const HostRect& rect) {
-  return average<false>(source, rect);
+ColourRecord blockAveragePlain(BlockSource source, const HostRect& rect, FrameView frame) {
+  return average<false>(source, rect, frame);
 }
 
 }  // namespace kinetiscan

@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <cstdint>
 
-#include "analysis/frame_view.h"
 #include "analysis/labelling.h"
 #include "analysis/pixel_math.h"
 #include "analysis/pixel_pass.h"
@@ -20,9 +19,8 @@ float* components(ImagePlane& plane) { return plane[0][0].data(); }
 
 }  // namespace
 
-void loadPlaneFromFrame(ImagePlane& plane) {
-  const FrameView frame = currentFrame();
-  if (frame.bytes == nullptr) return;
+void loadPlaneFromFrame(ImagePlane& plane, FrameView frame) {
+  if (!hasFrame(frame)) return;
   const std::uint32_t available = std::min(frame.count, kFrameBytes);
   std::uint32_t index = 0;
   for (auto& row : plane) {
@@ -35,22 +33,17 @@ void loadPlaneFromFrame(ImagePlane& plane) {
   }
 }
 
-void resetBackground() {
+void resetBackground(FrameView frame) {
   AnalysisState& state = analysisState();
-  loadPlaneFromFrame(state.cameraPlane);
-  loadPlaneFromFrame(state.retinaPlane);
+  loadPlaneFromFrame(state.cameraPlane, frame);
+  loadPlaneFromFrame(state.retinaPlane, frame);
 }
 
-void analyseFrame() {
-  // The scan may open or close capture and reset the background; the frame is looked up only
-  // after it.
-  runCastScan();
-
+void analyseFrame(FrameView frame) {
   AnalysisState& state = analysisState();
-  const FrameView frame = currentFrame();
   // A whole frame is converted inside the pass; a short or missing one the slow way first.
-  const bool whole = frame.bytes != nullptr && frame.count >= kFrameBytes;
-  if (!whole) loadPlaneFromFrame(state.cameraPlane);
+  const bool whole = hasFrame(frame) && frame.count >= kFrameBytes;
+  if (!whole) loadPlaneFromFrame(state.cameraPlane, frame);
 
   const float adaptivity = state.parameters.adaptivity;
   const PixelPass pass{
@@ -67,7 +60,7 @@ void analyseFrame() {
   runPixelPass(pass);
 
   labelMotion(motion);
-  state.panelStale = kAllPanelsStale;
+  ++state.frameGeneration;
 }
 
 }  // namespace kinetiscan

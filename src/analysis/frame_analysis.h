@@ -1,19 +1,21 @@
-// The once-per-frame step of the motion analysis and the background reset.
+// The once-per-frame step of the motion analysis and the background reset, over the frame they
+// are given.
 #pragma once
 
 #include "analysis/analysis_state.h"
+#include "analysis/frame_view.h"
 
 namespace kinetiscan {
 
-// Converts the current frame into `plane`. Without a frame the plane keeps its contents; bytes
-// missing from a short frame give 0.0, bytes beyond kFrameBytes are ignored.
-void loadPlaneFromFrame(ImagePlane& plane);
+// Converts `frame` into `plane`. Without a frame the plane keeps its contents; bytes missing from
+// a short frame give 0.0, bytes beyond kFrameBytes are ignored.
+void loadPlaneFromFrame(ImagePlane& plane, FrameView frame);
 
-// Makes the current frame the background: camera and retina both take it. Nothing else changes.
-void resetBackground();
+// Makes `frame` the background: camera and retina both take it. Nothing else changes.
+void resetBackground(FrameView frame);
 
-// Runs the cast scan, then difference, mask, retina adaptation, labelling, and marks every
-// panel stale.
-void analyseFrame();
+// Difference, mask, retina adaptation and labelling of one frame; then the frame generation
+// moves on, so every view of the planes is out of date.
+void analyseFrame(FrameView frame);
 
 }  // namespace kinetiscan

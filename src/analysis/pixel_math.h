@@ -7,6 +7,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "analysis/analysis_state.h"
+
 namespace kinetiscan {
 
 // The single-precision value nearest 1/255. With it, truncating (component * 255.0) in double
@@ -60,7 +62,7 @@ inline void componentsToBytes(const float* __restrict components, std::uint8_t* 
 }
 
 // componentsToBytes over one row of a plane, kRowComponents components.
-inline constexpr std::size_t kRowComponents = 160 * 3;
+inline constexpr std::size_t kRowComponents = kColumns * kComponents;
 inline void rowToBytes(const float* __restrict components, std::uint8_t* __restrict bytes) {
   static_assert(kRowComponents % 16 == 0);
   for (std::size_t i = 0; i < kRowComponents; i += 16)

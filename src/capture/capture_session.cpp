@@ -1,34 +1,26 @@
 // The capture session. Frames arrive through the capture window's messages on the host's thread,
 // so onFrame can run inside any call here that shows a box or a dialog; nothing keeps a pointer
-// into the session across such a call.
+// into the session across such a call. Each frame is copied, then handed to the sink.
 #include "capture/capture_session.h"
 
 #include <cstdlib>
 #include <cstring>
 
-#include "analysis/frame_analysis.h"
-#include "analysis/frame_view.h"
+#include "analysis/analysis_state.h"
 
 namespace kinetiscan {
 namespace {
 
 constexpr char kWindowClass[] = "VideoCapWindow";
-constexpr int kFrameWidth = 160;
-constexpr int kFrameHeight = 120;
+constexpr int kFrameWidth = kColumns;
+constexpr int kFrameHeight = kRows;
 constexpr WPARAM kPreviewRateMs = 50;
 constexpr char kFormatText[] =
     "The current video source does not support\nthe Kinetiscan format [160x120 RGB-24].\n\n"
     "Let's choose another source.\n";
 
 constinit CaptureSession session;
-constinit HostWindowSource hostWindowSource = nullptr;
-
-FrameView latestFrame() {
-  const FrameBuffer& buffer = session.frameBuffer;
-  return FrameView{buffer.bytes, buffer.used};
-}
-
-HWND hostWindow() { return hostWindowSource != nullptr ? hostWindowSource() : nullptr; }
+constinit FrameSink frameSink = nullptr;
 
 bool captureWindowAlive() { return IsWindow(session.captureWindow) != FALSE; }
 
@@ -53,12 +45,18 @@ const CaptureSession& captureSession() { return session; }
 void resetCaptureSessionForTest() {
   freeFrameBuffer();
   session = CaptureSession{};
-  hostWindowSource = nullptr;
+  frameSink = nullptr;
 }
 
-void setHostWindowSource(HostWindowSource source) { hostWindowSource = source; }
+void setFrameSink(FrameSink sink) { frameSink = sink; }
 
-HWND createParentWindow() {
+FrameView latestFrame() {
+  const FrameBuffer& buffer = session.frameBuffer;
+  if (buffer.bytes == nullptr || buffer.used == 0) return {};
+  return FrameView{buffer.bytes, buffer.used};
+}
+
+HWND createParentWindow(OwnerWindow owner) {
   HINSTANCE instance = GetModuleHandleA(nullptr);
   WNDCLASSA windowClass{};
   windowClass.style = CS_HREDRAW | CS_VREDRAW;
@@ -72,7 +70,8 @@ HWND createParentWindow() {
   HWND window = CreateWindowExA(WS_EX_TOOLWINDOW | WS_EX_TOPMOST, kWindowClass, nullptr, WS_POPUP,
                                 0, 0, 1, 1, nullptr, nullptr, instance, nullptr);
   if (window == nullptr) {
-    MessageBoxA(hostWindow(), "VideoCapWindow Creation Error.", "ERROR", MB_OK | MB_ICONWARNING);
+    MessageBoxA(owner != nullptr ? owner() : nullptr, "VideoCapWindow Creation Error.", "ERROR",
+                MB_OK | MB_ICONWARNING);
     return nullptr;
   }
   ShowWindow(window, SW_SHOW);
@@ -111,18 +110,17 @@ void negotiateFormat() {
   }
 }
 
-void openCaptureSession() {
+void openCaptureSession(OwnerWindow owner) {
   if (session.captureOpen) return;
   // Open from the start: a member created while the creation-error box below is up must not
   // open a second session.
   session.captureOpen = true;
-  setFrameSource(latestFrame);
   char name[100] = "";
   char version[100] = "";
   capGetDriverDescriptionA(0, name, sizeof name, version, sizeof version);
   name[sizeof name - 1] = '\0';
 
-  HWND parent = createParentWindow();
+  HWND parent = createParentWindow(owner);
   // Inside the creation-error box's modal loop the session may have been closed, or closed and
   // opened again; this open is then over.
   if (!session.captureOpen || session.parentWindow != nullptr) return;
@@ -195,7 +193,7 @@ LRESULT CALLBACK onFrame(HWND, LPVIDEOHDR header) {
   // The buffer keeps the size of the first frame after the open; never write past it.
   buffer.used = header->dwBytesUsed < buffer.capacity ? header->dwBytesUsed : buffer.capacity;
   std::memcpy(buffer.bytes, header->lpData, buffer.used);
-  analyseFrame();
+  if (frameSink != nullptr) frameSink(latestFrame());
   return 0;
 }
 

@@ -3,15 +3,14 @@
 #include "member/cast_member.h"
 
 #include "analysis/frame_analysis.h"
-#include "analysis/frame_view.h"
 #include "capture/capture_session.h"
 #include "member/cast_scan.h"
 #include "member/member_methods.h"
 #include "member/member_properties.h"
 #include "member/member_state.h"
-#include "module/held_interface.h"
-#include "module/interface_object.h"
-#include "module/operation_kinds.h"
+#include "objects/held_interface.h"
+#include "objects/interface_object.h"
+#include "objects/operation_kinds.h"
 #include "platform/win32api.h"
 #include "sprite/panel_cache.h"
 #include "sprite/stage_rendering.h"
@@ -34,7 +33,7 @@ Result KINETISCAN_CALL setAssetCallback(Self* self, Unknown* callback) {
 
 // Every analysis image is 160 x 120, whatever the member's state.
 Result KINETISCAN_CALL memberRect(Self*, HostRect* rect) {
-  if (rect != nullptr) *rect = HostRect{0, 0, 120, 160};
+  if (rect != nullptr) *rect = HostRect{0, 0, kRows, kColumns};
   return kOk;
 }
 
@@ -49,7 +48,7 @@ Result KINETISCAN_CALL newSpriteActor(Self* self, void** out) {
   return kOk;
 }
 
-Result KINETISCAN_CALL chooseSource(Self*, Word) { return chooseVideoSource(); }
+Result KINETISCAN_CALL chooseSource(Self*, IgnoredWord) { return chooseVideoSource(); }
 
 Result KINETISCAN_CALL showAbout(Self*) {
   MessageBoxA(hostWindow(), kCredit, "About", MB_OK);
@@ -58,6 +57,13 @@ Result KINETISCAN_CALL showAbout(Self*) {
 
 Result KINETISCAN_CALL drawPreview(Self*, DrawSurface* surface, const HostRect* rect) {
   return drawMemberPreview(surface, rect);
+}
+
+// Every frame the capture session delivers: the cast scan first, then the analysis. The scan may
+// open or close capture and reset the background, so the frame is asked for again after it.
+void analyseCapturedFrame(FrameView) {
+  scanCasts();
+  analyseFrame(latestFrame());
 }
 
 }  // namespace
@@ -75,11 +81,9 @@ Result KINETISCAN_CALL createCastMember(InstanceHeader* instance) {
   member->imageServices = acquire<ImageServices>(callback, kImageServicesId);
   member->callbackService = nullptr;  // until setAssetCallback
 
-  // Frames reach the cast scan, and the capture session's boxes reach the host's window.
-  setCastScanHook(scanCasts);
-  setHostWindowSource(hostWindow);
-  resetBackground();
-  openCaptureSession();
+  setFrameSink(analyseCapturedFrame);
+  resetBackground(latestFrame());
+  openCaptureSession(hostWindow);
   return kOk;
 }
 
@@ -109,28 +113,28 @@ constinit const CastMemberOps kCastMemberOps = {
     .setProperty = setMemberProperty,
     .callMethod = callMethod,
     .setAssetCallback = setAssetCallback,
-    .nothing7 = doNothing<Self, Word, Word>,
+    .nothing7 = doNothing<Self, IgnoredWord, IgnoredWord>,
     .memberRect = memberRect,
-    .nothing9 = doNothing<Self, Word>,
-    .nothing10 = doNothing<Self, Word>,
-    .nothing11 = doNothing<Self, Word>,
+    .nothing9 = doNothing<Self, IgnoredWord>,
+    .nothing10 = doNothing<Self, IgnoredWord>,
+    .nothing11 = doNothing<Self, IgnoredWord>,
     .nothing12 = doNothing<Self>,
-    .nothing13 = doNothing<Self, Word>,
-    .nothing14 = doNothing<Self, Word>,
-    .nothing15 = doNothing<Self, Word>,
-    .nothing16 = doNothing<Self, Word>,
+    .nothing13 = doNothing<Self, IgnoredWord>,
+    .nothing14 = doNothing<Self, IgnoredWord>,
+    .nothing15 = doNothing<Self, IgnoredWord>,
+    .nothing16 = doNothing<Self, IgnoredWord>,
     .nothing17 = doNothing<Self>,
-    .nothing18 = doNothing<Self, Word>,
-    .nothing19 = doNothing<Self, Word>,
+    .nothing18 = doNothing<Self, IgnoredWord>,
+    .nothing19 = doNothing<Self, IgnoredWord>,
     .newSpriteActor = newSpriteActor,
     .chooseVideoSource = chooseSource,
     .nothing22 = doNothing<Self>,
-    .nothing23 = doNothing<Self, Word, Word>,
+    .nothing23 = doNothing<Self, IgnoredWord, IgnoredWord>,
     .showAbout = showAbout,
     .drawMemberPreview = drawPreview,
-    .nothing26 = doNothing<Self, Word, Word>,
-    .nothing27 = doNothing<Self, Word, Word>,
-    .nothing28 = doNothing<Self, Word, Word>,
+    .nothing26 = doNothing<Self, IgnoredWord, IgnoredWord>,
+    .nothing27 = doNothing<Self, IgnoredWord, IgnoredWord>,
+    .nothing28 = doNothing<Self, IgnoredWord, IgnoredWord>,
 };
 
 }  // namespace kinetiscan

@@ -5,6 +5,9 @@
 
 namespace kinetiscan {
 
+// The symbol under which the cast member type is registered and recognised in casts.
+inline constexpr char kTypeSymbol[] = "Kinetiscan";
+
 // Held host services follow the host's header; each holds one reference or is null.
 struct CastMemberInstance {
   InstanceHeader header;           // 0

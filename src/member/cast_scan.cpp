@@ -9,9 +9,8 @@
 #include "capture/capture_session.h"
 #include "member/cast_member.h"
 #include "member/member_state.h"
-#include "module/held_interface.h"
-#include "module/registration.h"
-#include "module/symbol_name.h"
+#include "objects/held_interface.h"
+#include "objects/symbol_name.h"
 
 namespace kinetiscan {
 namespace {
@@ -156,8 +155,8 @@ void scanCasts() {
   if (!scan.ended) {
     if (scan.found && !state.captureRunning) {
       state.captureRunning = true;
-      openCaptureSession();
-      resetBackground();
+      openCaptureSession(hostWindow);
+      resetBackground(latestFrame());
     } else if (!scan.found && state.captureRunning) {
       state.captureRunning = false;
       closeCaptureSession();

@@ -8,8 +8,8 @@
 #include "analysis/frame_analysis.h"
 #include "capture/capture_session.h"
 #include "member/cast_member.h"
-#include "module/interface_object.h"
-#include "module/symbol_name.h"
+#include "objects/interface_object.h"
+#include "objects/symbol_name.h"
 
 namespace kinetiscan {
 namespace {
@@ -63,7 +63,7 @@ Result block(const Call& call, BlockSource source) {
   if (kind != kKindRect && kind != kKindAny) return kWrongBlockArgument;
   HostRect rect{0, 0, 0, 0};
   values->ops->valueToRect(values, &call.arguments[1], &rect);
-  const ColourRecord average = blockAverage(source, rect);
+  const ColourRecord average = blockAverage(source, rect, latestFrame());
   colours->ops->colourToValue(colours, &average, call.result);
   return kOk;
 }
@@ -81,7 +81,7 @@ Result KINETISCAN_CALL callMethod(CastMemberInterface* self, Symbol symbol, std:
     if (nameIs(name, "editsource")) {
       chooseVideoSource();
     } else {
-      resetBackground();
+      resetBackground(latestFrame());
     }
     return kOk;
   }

@@ -7,11 +7,11 @@
 #include <limits>
 
 #include "analysis/analysis_state.h"
-#include "analysis/frame_view.h"
 #include "analysis/pixel_math.h"
+#include "capture/capture_session.h"
 #include "member/cast_member.h"
-#include "module/interface_object.h"
-#include "module/symbol_name.h"
+#include "objects/interface_object.h"
+#include "objects/symbol_name.h"
 
 namespace kinetiscan {
 namespace {
@@ -46,10 +46,11 @@ Result getRegionList(CastMemberInstance* member, HostValue* out, bool boxes) {
     HostValue item{};
     Result made;
     if (boxes) {
-      const HostRect rect{120 - box.maxRow, box.maxCol, 120 - box.minRow, box.minCol};
+      const HostRect rect{kRows - box.maxRow, box.maxCol, kRows - box.minRow, box.minCol};
       made = values->ops->rectToValue(values, &rect, &item);
     } else {
-      const HostPoint point{120 - ((box.maxRow + box.minRow) >> 1), (box.maxCol + box.minCol) >> 1};
+      const HostPoint point{kRows - ((box.maxRow + box.minRow) >> 1),
+                            (box.maxCol + box.minCol) >> 1};
       made = values->ops->pointToValue(values, &point, &item);
     }
     if (made != kOk) return;  // no item to append or to give back
@@ -60,8 +61,8 @@ Result getRegionList(CastMemberInstance* member, HostValue* out, bool boxes) {
 }
 
 void fillFromFrame(std::uint8_t* pixels) {
-  const FrameView frame = currentFrame();
-  if (frame.bytes == nullptr) return;  // no frame yet: the image stays as the host made it
+  const FrameView frame = latestFrame();
+  if (!hasFrame(frame)) return;  // no frame yet: the image stays as the host made it
   const std::uint32_t available = frame.count < kFrameBytes ? frame.count : kFrameBytes;
   for (std::uint32_t byte = 0; byte < available; ++byte) {
     pixels[byte / 3 * kImageBytesPerPixel + byte % 3] = frame.bytes[byte];

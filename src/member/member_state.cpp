@@ -2,7 +2,7 @@
 #include "member/member_state.h"
 
 #include "member/cast_member.h"
-#include "module/interface_object.h"
+#include "objects/interface_object.h"
 
 namespace kinetiscan {
 namespace {
@@ -15,7 +15,7 @@ MemberState& memberState() { return state; }
 void resetMemberStateForTest() { state = MemberState{}; }
 
 CastMemberInstance* currentCastMember() {
-  InterfaceObject* current = moduleFrameState().currentCastMemberObject;
+  InterfaceObject* current = interfaceObjectState().currentCastMemberObject;
   return current == nullptr ? nullptr : castMemberOf(current->owner);
 }
 

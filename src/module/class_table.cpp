@@ -2,8 +2,9 @@
 #include "module/class_table.h"
 
 #include "member/cast_member.h"
-#include "module/interface_object.h"
 #include "module/registration.h"
+#include "objects/interface_object.h"
+#include "sprite/panel_cache.h"
 #include "sprite/sprite_actor.h"
 
 namespace kinetiscan {
@@ -21,6 +22,13 @@ constexpr ClassEntry kClassTable[] = {
     {kSpriteActorClassId, kModuleVersion, sizeof(SpriteActorInstance), createSpriteActor,
      destroySpriteActor, kSpriteActorInterfaceId, kModuleVersion, makeSpriteActorInterface},
 };
+
+// Every interface object is made here, so the teardown is in place before the first one can go.
+// The PanelCache must not outlive the library when sprites drew but no member was destroyed.
+Result makeObject(InstanceHeader* owner, const void* ops, void** out) {
+  setLastObjectFreed(releasePanelCache);
+  return makeInterfaceObject(owner, ops, out);
+}
 
 }  // namespace
 
@@ -43,19 +51,19 @@ int walkClassTable(const Guid* classFilter, OnClass onClass, OnInterface onInter
 }
 
 Result makeRegistrarInterface(InstanceHeader* owner, void** out) {
-  return makeInterfaceObject(owner, &kRegistrarOps, out);
+  return makeObject(owner, &kRegistrarOps, out);
 }
 
 Result makeCastMemberInterface(InstanceHeader* owner, void** out) {
-  const Result result = makeInterfaceObject(owner, &kCastMemberOps, out);
+  const Result result = makeObject(owner, &kCastMemberOps, out);
   if (result == kOk) {
-    moduleFrameState().currentCastMemberObject = static_cast<InterfaceObject*>(*out);
+    interfaceObjectState().currentCastMemberObject = static_cast<InterfaceObject*>(*out);
   }
   return result;
 }
 
 Result makeSpriteActorInterface(InstanceHeader* owner, void** out) {
-  return makeInterfaceObject(owner, &kSpriteActorOps, out);
+  return makeObject(owner, &kSpriteActorOps, out);
 }
 
 }  // namespace kinetiscan

@@ -2,7 +2,8 @@
 // ends it with the host's code and nothing written is undone.
 #include "module/registration.h"
 
-#include "module/interface_object.h"
+#include "member/cast_member.h"
+#include "objects/interface_object.h"
 
 namespace kinetiscan {
 namespace {

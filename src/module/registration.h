@@ -7,7 +7,4 @@ namespace kinetiscan {
 
 extern const RegistrarOps kRegistrarOps;
 
-// The symbol under which the cast member type is registered and recognised in casts.
-inline constexpr char kTypeSymbol[] = "Kinetiscan";
-
 }  // namespace kinetiscan

@@ -26,8 +26,16 @@ bool ensurePanelCache(HDC like) {
   cache.bitmap = bitmap;
   // The platform does not promise what a new bitmap holds.
   PatBlt(memoryDc, 0, 0, kPanelWidth * kPanelViews, kPanelHeight, BLACKNESS);
-  analysisState().panelStale = kAllPanelsStale;
+  cache.shownGeneration.fill(0);
   return true;
+}
+
+bool panelStale(int view) {
+  return cache.shownGeneration[view - 1] != analysisState().frameGeneration + 1;
+}
+
+void markPanelShown(int view) {
+  cache.shownGeneration[view - 1] = analysisState().frameGeneration + 1;
 }
 
 void releasePanelCache() {

@@ -1,10 +1,10 @@
 // The sprite actor object and its operation table.
 #include "sprite/sprite_actor.h"
 
-#include "module/held_interface.h"
-#include "module/interface_object.h"
-#include "module/operation_kinds.h"
-#include "module/symbol_name.h"
+#include "objects/held_interface.h"
+#include "objects/interface_object.h"
+#include "objects/operation_kinds.h"
+#include "objects/symbol_name.h"
 #include "sprite/stage_rendering.h"
 
 namespace kinetiscan {
@@ -54,7 +54,7 @@ Result KINETISCAN_CALL setSpriteCallback(Self* self, Unknown* callback) {
 }
 
 // Hands the host's word on to the host's interface; what that answers is the host's business.
-Result KINETISCAN_CALL passOn(Self*, Word x, PassOnTarget* y) {
+Result KINETISCAN_CALL passOn(Self*, IgnoredWord x, PassOnTarget* y) {
   if (y != nullptr && y->ops != nullptr) y->ops->receive(y, x);
   return kOk;
 }
@@ -95,7 +95,7 @@ SpriteColour readSpriteColour(SpriteActorInstance* actor) {
   return colour;
 }
 
-Result KINETISCAN_CALL drawSprite(Self* self, const DrawRequest* request, Word,
+Result KINETISCAN_CALL drawSprite(Self* self, const DrawRequest* request, IgnoredWord,
                                   DrawSurface* surface) {
   SpriteActorInstance* actor = actorOf(self);
   const SpriteColour colour = readSpriteColour(actor);
@@ -140,14 +140,14 @@ constinit const SpriteActorOps kSpriteActorOps = {
     .release = release<Self>,
     .getProperty = getProperty,
     .setProperty = setProperty,
-    .callMethod = answerUnknownMethod<Self, Word, Word, Word, Word>,
+    .callMethod = answerUnknownMethod<Self, IgnoredWord, IgnoredWord, IgnoredWord, IgnoredWord>,
     .setSpriteCallback = setSpriteCallback,
-    .nothing7 = doNothing<Self, Word, Word>,
-    .nothing8 = doNothing<Self, Word>,
+    .nothing7 = doNothing<Self, IgnoredWord, IgnoredWord>,
+    .nothing8 = doNothing<Self, IgnoredWord>,
     .passOn = passOn,
-    .nothing10 = doNothing<Self, Word, Word, Word>,
+    .nothing10 = doNothing<Self, IgnoredWord, IgnoredWord, IgnoredWord>,
     .drawSprite = drawSprite,
-    .nothing12 = doNothing<Self, Word, Word, Word>,
+    .nothing12 = doNothing<Self, IgnoredWord, IgnoredWord, IgnoredWord>,
 };
 
 }  // namespace kinetiscan

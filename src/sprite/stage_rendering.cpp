@@ -101,11 +101,10 @@ const ImagePlane& planeOfView(std::int32_t view) {
 void drawPanel(HDC dc, std::int32_t view, std::int32_t left, std::int32_t top, int weight) {
   HDC panels = panelCache().memoryDc;
   const int x = kPanelWidth * (view - 1);
-  std::uint8_t& stale = analysisState().panelStale[view - 1];
-  // A failed rendering keeps the flag, so the next drawing tries again.
-  if (stale != 0 &&
+  // A failed rendering leaves the panel stale, so the next drawing tries again.
+  if (panelStale(view) &&
       renderPlane(panels, x, 0, x + kPanelWidth, kPanelHeight, planeOfView(view), weight)) {
-    stale = 0;
+    markPanelShown(view);
   }
   BitBlt(dc, left, top, kPanelWidth, kPanelHeight, panels, x, 0, SRCCOPY);
 }

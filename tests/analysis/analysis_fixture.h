@@ -1,4 +1,4 @@
-// A clean analysis state per test and a frame the test owns, installed as the frame source.
+// A clean analysis state per test and a frame the test owns, handed to the analysis by testFrame().
 #pragma once
 
 #include <gtest/gtest.h>
@@ -15,20 +15,22 @@ class AnalysisTest : public ::testing::Test {
  protected:
   void SetUp() override {
     resetAnalysisStateForTest();
-    resetAnalysisLinksForTest();
     frameBytes().assign(kFrameBytes, 0);
-    setFrameSource(&testFrame);
+    frameMissing() = false;
   }
-  void TearDown() override {
-    resetAnalysisStateForTest();
-    resetAnalysisLinksForTest();
-  }
+  void TearDown() override { resetAnalysisStateForTest(); }
 
   static std::vector<std::uint8_t>& frameBytes() {
     static std::vector<std::uint8_t> bytes;
     return bytes;
   }
+  // Set, the test frame is no frame: as the capture session gives while closed.
+  static bool& frameMissing() {
+    static bool missing = false;
+    return missing;
+  }
   static FrameView testFrame() {
+    if (frameMissing()) return {};
     return {frameBytes().data(), static_cast<std::uint32_t>(frameBytes().size())};
   }
   static void setFramePixel(int row, int column, std::uint8_t blue, std::uint8_t green,

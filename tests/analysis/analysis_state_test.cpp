@@ -13,7 +13,7 @@ TEST(AnalysisStateTest, ResetRestoresLoadTimeValues) {
   state.blobBoxes[kMaxBlobRecords - 1] = {1, 2, 3, 4};
   state.blobCount = 7;
   state.parameters = {2.0f, 0.1f, 5};
-  state.panelStale = {0, 0, 0, 0};
+  state.frameGeneration = 12;
 
   resetAnalysisStateForTest();
   EXPECT_EQ(state.cameraPlane[119][159][2], 0.0f);
@@ -23,7 +23,7 @@ TEST(AnalysisStateTest, ResetRestoresLoadTimeValues) {
   EXPECT_EQ(state.parameters.adaptivity, 1000.0f);
   EXPECT_EQ(state.parameters.sensitivity, 0.5f);
   EXPECT_EQ(state.parameters.mindensity, 100);
-  EXPECT_EQ(state.panelStale, kAllPanelsStale);
+  EXPECT_EQ(state.frameGeneration, 0u);
 }
 
 }  // namespace

@@ -22,7 +22,7 @@ using FrameAnalysisTest = AnalysisTest;
 
 TEST_F(FrameAnalysisTest, EveryByteSurvivesTheRoundTripThroughAPlane) {
   for (std::size_t i = 0; i < frameBytes().size(); ++i) frameBytes()[i] = i % 256;
-  loadPlaneFromFrame(state().cameraPlane);
+  loadPlaneFromFrame(state().cameraPlane, testFrame());
   for (int b = 0; b < 256; ++b) {
     const float component = state().cameraPlane[0][b / 3][b % 3];
     EXPECT_EQ(component, static_cast<float>(b) * kByteScale);
@@ -49,25 +49,17 @@ TEST_F(FrameAnalysisTest, ShortLongAndMissingFrames) {
   for (auto& row : state().cameraPlane)
     for (auto& pixel : row) pixel = {0.25f, 0.25f, 0.25f};
 
-  // Missing: no source, null bytes, zero count. The plane keeps its contents.
+  // Missing: no frame, zero count, null bytes. The plane keeps its contents.
   static std::uint8_t oneByte = 7;
-  for (FrameSource source :
-       {FrameSource{nullptr}, FrameSource{[] { return FrameView{}; }}, FrameSource{[] {
-          return FrameView{&oneByte, 0};
-        }},
-        FrameSource{[] {
-          return FrameView{nullptr, 5};
-        }}}) {
-    setFrameSource(source);
-    resetBackground();
+  for (FrameView frame : {FrameView{}, FrameView{&oneByte, 0}, FrameView{nullptr, 5}}) {
+    resetBackground(frame);
     EXPECT_EQ(state().cameraPlane[119][159][2], 0.25f);
     EXPECT_EQ(state().retinaPlane[0][0][0], 0.0f);
   }
 
   // Short: components without bytes become 0.0.
-  setFrameSource(&testFrame);
   frameBytes().assign(4, 255);
-  loadPlaneFromFrame(state().cameraPlane);
+  loadPlaneFromFrame(state().cameraPlane, testFrame());
   EXPECT_EQ(state().cameraPlane[0][0][2], 1.0f);
   EXPECT_EQ(state().cameraPlane[0][1][0], 1.0f);
   EXPECT_EQ(state().cameraPlane[0][1][1], 0.0f);
@@ -76,7 +68,7 @@ TEST_F(FrameAnalysisTest, ShortLongAndMissingFrames) {
   // Long: only the first kFrameBytes bytes count.
   frameBytes().assign(kFrameBytes + 3, 51);
   frameBytes()[kFrameBytes - 1] = 255;
-  loadPlaneFromFrame(state().cameraPlane);
+  loadPlaneFromFrame(state().cameraPlane, testFrame());
   EXPECT_EQ(state().cameraPlane[119][159][2], 1.0f);
   EXPECT_EQ(state().cameraPlane[60][80][0], byteToComponent(51));
 }
@@ -86,7 +78,7 @@ TEST_F(FrameAnalysisTest, ThresholdIsStrictAndWorkedInTheStatedPrecisions) {
   const auto moving = [&](std::uint8_t b0, std::uint8_t b1, std::uint8_t b2, float sensitivity) {
     state().parameters.sensitivity = sensitivity;
     setFramePixel(0, 0, b0, b1, b2);
-    analyseFrame();
+    analyseFrame(testFrame());
     const auto& mask = state().globsPlane[0][0];
     EXPECT_EQ(mask[0], mask[1]);
     EXPECT_EQ(mask[0], mask[2]);
@@ -111,13 +103,13 @@ TEST_F(FrameAnalysisTest, AdaptivityOneFollowsTheCameraAndBelowOneFreezes) {
   for (std::size_t i = 0; i < frameBytes().size(); ++i) frameBytes()[i] = (i * 7) % 256;
 
   state().parameters.adaptivity = 1.0f;
-  analyseFrame();
+  analyseFrame(testFrame());
   EXPECT_EQ(std::memcmp(&state().retinaPlane, &state().cameraPlane, sizeof(ImagePlane)), 0);
 
   for (float adaptivity : {0.999f, 0.5f, 0.0f, -1.0f, -kInfinity, kNaN, kInfinity}) {
     resetAnalysisStateForTest();
     state().parameters.adaptivity = adaptivity;
-    analyseFrame();
+    analyseFrame(testFrame());
     EXPECT_EQ(state().retinaPlane[0][1][0], 0.0f) << adaptivity;
     EXPECT_EQ(state().retinaPlane[119][159][2], 0.0f) << adaptivity;
   }
@@ -126,9 +118,9 @@ TEST_F(FrameAnalysisTest, AdaptivityOneFollowsTheCameraAndBelowOneFreezes) {
   resetAnalysisStateForTest();
   frameBytes().assign(kFrameBytes, 255);
   state().parameters.adaptivity = 3.0f;
-  analyseFrame();
+  analyseFrame(testFrame());
   EXPECT_EQ(state().retinaPlane[5][5][1], static_cast<float>(1.0 / 3.0));
-  analyseFrame();
+  analyseFrame(testFrame());
   const double first = static_cast<float>(1.0 / 3.0);
   EXPECT_EQ(state().retinaPlane[5][5][1], static_cast<float>(first + (1.0 - first) / 3.0));
 }
@@ -136,35 +128,34 @@ TEST_F(FrameAnalysisTest, AdaptivityOneFollowsTheCameraAndBelowOneFreezes) {
 TEST_F(FrameAnalysisTest, FrameAfterResetIsComparedWithTheResetFrame) {
   setFramePixel(10, 20, 200, 100, 50);
   state().blobCount = 9;
-  state().panelStale = {0, 0, 0, 0};
+  const std::uint64_t generation = state().frameGeneration;
   state().differencePlane[3][3][1] = 0.5f;
-  resetBackground();
+  resetBackground(testFrame());
   EXPECT_EQ(state().retinaPlane[10][20][0], byteToComponent(200));
   EXPECT_EQ(state().cameraPlane[10][20][2], byteToComponent(50));
   // A reset touches only the camera and the retina.
   EXPECT_EQ(state().blobCount, 9);
   EXPECT_EQ(state().differencePlane[3][3][1], 0.5f);
-  EXPECT_EQ(state().panelStale[0], 0);
+  EXPECT_EQ(state().frameGeneration, generation);
 
   setFramePixel(10, 20, 60, 100, 120);
-  analyseFrame();
+  analyseFrame(testFrame());
   const auto& difference = state().differencePlane[10][20];
   EXPECT_EQ(difference[0], byteToComponent(200) - byteToComponent(60));
   EXPECT_EQ(difference[1], 0.0f);
   EXPECT_EQ(difference[2], byteToComponent(120) - byteToComponent(50));
   EXPECT_EQ(state().globsPlane[10][20][0], 1.0f);
   EXPECT_EQ(state().differencePlane[3][3][1], 0.0f);
-  EXPECT_EQ(state().panelStale, kAllPanelsStale);
+  EXPECT_EQ(state().frameGeneration, generation + 1) << "every view of the planes is out of date";
 }
 
 TEST_F(FrameAnalysisTest, WithoutAFrameTheAnalysisRunsOnThePlanesAsTheyStand) {
-  setFrameSource(nullptr);
   state().cameraPlane[7][8] = {1.0f, 1.0f, 1.0f};
   state().parameters.adaptivity = 1.0f;
   state().parameters.mindensity = 1;
   state().labelMap[5] = 42;
-  state().panelStale = {0, 0, 0, 0};
-  analyseFrame();
+  const std::uint64_t generation = state().frameGeneration;
+  analyseFrame(FrameView{});
   EXPECT_EQ(state().cameraPlane[7][8][0], 1.0f);
   EXPECT_EQ(state().differencePlane[7][8][0], 1.0f);
   EXPECT_EQ(state().globsPlane[7][8][0], 1.0f);
@@ -172,19 +163,18 @@ TEST_F(FrameAnalysisTest, WithoutAFrameTheAnalysisRunsOnThePlanesAsTheyStand) {
   EXPECT_EQ(state().labelMap[5], 0);
   EXPECT_EQ(state().labelMap[7 * kColumns + 8], 1);
   EXPECT_EQ(state().blobCount, 2);
-  EXPECT_EQ(state().panelStale, kAllPanelsStale);
+  EXPECT_EQ(state().frameGeneration, generation + 1);
 }
 
-// The scan can close capture or reset the background; the frame must be looked up after it.
-TEST_F(FrameAnalysisTest, CastScanRunsBeforeTheFrameIsRead) {
+// The analysis reads the frame it is given and nothing else: what the cast member passes after its
+// scan closed capture (no frame) or reset the background (the frame just taken as background).
+TEST_F(FrameAnalysisTest, TheFrameGivenIsTheFrameAnalysed) {
   frameBytes().assign(kFrameBytes, 255);
-  setCastScanHook([] { setFrameSource(nullptr); });
-  analyseFrame();
+  analyseFrame(FrameView{});
   EXPECT_EQ(state().cameraPlane[0][0][0], 0.0f);
 
-  setFrameSource(&testFrame);
-  setCastScanHook(&resetBackground);
-  analyseFrame();
+  resetBackground(testFrame());
+  analyseFrame(testFrame());
   EXPECT_EQ(state().cameraPlane[0][0][0], 1.0f);
   EXPECT_EQ(state().differencePlane[0][0][0], 0.0f);
   EXPECT_EQ(state().globsPlane[0][0][0], 0.0f);
@@ -206,7 +196,7 @@ TEST_F(FrameAnalysisTest, FrameSequenceGivesTheSameBitsOnEveryTarget) {
     return static_cast<std::uint8_t>(seed >> 24);
   };
   for (std::uint8_t& byte : frameBytes()) byte = next();
-  resetBackground();
+  resetBackground(testFrame());
   const float adaptivities[] = {1000.0f, 3.0f, 1.0f, 7.5f, 0.5f, 1000.0f};
   std::uint64_t hash = 0xcbf29ce484222325u;
   for (float adaptivity : adaptivities) {
@@ -229,7 +219,7 @@ TEST_F(FrameAnalysisTest, FrameSequenceGivesTheSameBitsOnEveryTarget) {
     state().parameters.adaptivity = adaptivity;
     state().parameters.sensitivity = 0.05f;
     state().parameters.mindensity = 20;
-    analyseFrame();
+    analyseFrame(testFrame());
     hash = fnv1a(hash, &state().cameraPlane, sizeof(ImagePlane));
     hash = fnv1a(hash, &state().retinaPlane, sizeof(ImagePlane));
     hash = fnv1a(hash, &state().differencePlane, sizeof(ImagePlane));

@@ -17,7 +17,8 @@ TEST(LoadTime, DefaultsBeforeAnyCall) {
   EXPECT_EQ(state.parameters.adaptivity, 1000.0f);
   EXPECT_EQ(state.parameters.sensitivity, 0.5f);
   EXPECT_EQ(state.parameters.mindensity, 100);
-  EXPECT_EQ(state.panelStale, (std::array<std::uint8_t, 4>{1, 1, 1, 1}));
+  EXPECT_EQ(state.frameGeneration, 0u);
+  for (int view = 1; view <= kPanelViews; ++view) EXPECT_TRUE(panelStale(view)) << view;
   EXPECT_EQ(state.blobCount, 0);
   const MemberState& member = memberState();
   EXPECT_EQ(member.assetCallback, nullptr);

@@ -37,14 +37,15 @@ TEST_F(StackAlignmentTest, EveryPathRunsFromAMisalignedStack) {
   for (std::uint8_t& byte : frameBytes()) byte = static_cast<std::uint8_t>(random());
   const std::vector<std::uint8_t> before(reinterpret_cast<const std::uint8_t*>(&state()),
                                          reinterpret_cast<const std::uint8_t*>(&state() + 1));
-  analyseFrame();
+  analyseFrame(testFrame());
   const std::vector<std::uint8_t> aligned(reinterpret_cast<const std::uint8_t*>(&state()),
                                           reinterpret_cast<const std::uint8_t*>(&state() + 1));
   for (PixelPath path : {PixelPath::sse2, PixelPath::avx2, PixelPath::avx512}) {
     if (!setPixelPathForTest(path)) continue;
     for (std::uint32_t offset = 4; offset < 32; offset += 4) {
       std::memcpy(&state(), before.data(), before.size());
-      callWithStackOffset(&analyseFrame, offset);
+      callWithStackOffset(
+          +[] { analyseFrame(testFrame()); }, offset);
       ASSERT_EQ(std::memcmp(&state(), aligned.data(), aligned.size()), 0)
           << "path " << static_cast<int>(path) << " offset " << offset;
     }

@@ -20,7 +20,7 @@ constexpr int kFrames = 120;
 camera::Frame frame;
 std::uint32_t frameCount = 0;
 
-FrameView latestFrame() { return FrameView{frame.data(), frameCount}; }
+FrameView recordedFrame() { return FrameView{frame.data(), frameCount}; }
 
 // FNV-1a, 64 bits: small, and the same on every target.
 std::uint64_t hashBytes(const void* data, std::size_t size) {
@@ -48,7 +48,7 @@ void applySchedule(int index) {
   frameCount = static_cast<std::uint32_t>(frame.size());
   switch (index) {
     case 0:
-      resetBackground();
+      resetBackground(recordedFrame());
       break;
     case 10:
       parameters.adaptivity = 1.0f;
@@ -75,7 +75,7 @@ void applySchedule(int index) {
       parameters.mindensity = -5;
       break;
     case 70:
-      parameters.mindensity = 100, resetBackground();
+      parameters.mindensity = 100, resetBackground(recordedFrame());
       break;
     case 80:
       parameters.adaptivity = infinity;
@@ -90,7 +90,7 @@ void applySchedule(int index) {
       parameters.sensitivity = nan, parameters.mindensity = 2;
       break;
     case 100:
-      parameters.sensitivity = 0.5f, parameters.mindensity = 100, resetBackground();
+      parameters.sensitivity = 0.5f, parameters.mindensity = 100, resetBackground(recordedFrame());
       break;
     case 105:
       frameCount = 1000;
@@ -117,7 +117,6 @@ void applySchedule(int index) {
 
 int main() {
   using namespace kinetiscan;
-  setFrameSource(latestFrame);
   camera::SceneOptions options;
   options.seed = 20240607;
   options.discs = 5;
@@ -128,7 +127,7 @@ int main() {
   for (int index = 0; index < kFrames; ++index) {
     scene.next(frame);
     applySchedule(index);
-    analyseFrame();
+    analyseFrame(recordedFrame());
     std::printf("%3d %016" PRIx64 " %016" PRIx64 " %016" PRIx64 " %016" PRIx64 " %016" PRIx64
                 " %016" PRIx64 " %" PRId32 "\n",
                 index, hashBytes(&state.cameraPlane, sizeof state.cameraPlane),

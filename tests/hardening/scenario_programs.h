@@ -5,9 +5,11 @@
 #include <string>
 #include <vector>
 
-#include "tests/hardening/rig.h"
+#include "host/rig.h"
 
 namespace kinetiscan::hardening {
+
+using host::Rig;
 
 // Collects every result code that is neither success nor one of the 0x8004xxxx failures.
 struct Outcomes {

@@ -1,6 +1,6 @@
 // Interface objects against a minimal owner: allocation with the runtime's new-handler, the
 // reference invariant and the order of teardown.
-#include "module/interface_object.h"
+#include "objects/interface_object.h"
 
 #include <gtest/gtest.h>
 
@@ -40,13 +40,13 @@ constexpr InstanceOps kOwnerOps = {ownerQuery, ownerAddRef, ownerRelease};
 class InterfaceObjectTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    resetModuleFrameStateForTest();
+    resetInterfaceObjectStateForTest();
     owner_.header.ops = &kOwnerOps;
     owner_.header.allocator = &allocator_;
     owner_.log = &log_;
     owner_.allocator = &allocator_;
   }
-  void TearDown() override { resetModuleFrameStateForTest(); }
+  void TearDown() override { resetInterfaceObjectStateForTest(); }
 
   host::Ledger ledger_;
   host::Allocator allocator_{ledger_};
@@ -92,7 +92,7 @@ TEST_F(InterfaceObjectTest, AbsentAllocatorGivesNothing) {
   EXPECT_EQ(makeRegistrarInterface(&owner_.header, &out), kNoMemory);
   EXPECT_EQ(out, nullptr);
   EXPECT_EQ(owner_.references, 1);
-  EXPECT_EQ(moduleFrameState().liveObjectCount, 0);
+  EXPECT_EQ(interfaceObjectState().liveObjectCount, 0);
 }
 
 TEST_F(InterfaceObjectTest, FinalReleaseFreesTheRecordBeforeReleasingTheOwnerTwice) {
@@ -103,11 +103,11 @@ TEST_F(InterfaceObjectTest, FinalReleaseFreesTheRecordBeforeReleasingTheOwnerTwi
   EXPECT_EQ(object->owner, &owner_.header);
   EXPECT_EQ(object->ops, &kRegistrarOps);
   EXPECT_EQ(owner_.references, 3);
-  EXPECT_EQ(moduleFrameState().liveObjectCount, 1);
+  EXPECT_EQ(interfaceObjectState().liveObjectCount, 1);
 
   EXPECT_EQ(releaseOf(object, false), 0);
   EXPECT_EQ(owner_.references, 1);
-  EXPECT_EQ(moduleFrameState().liveObjectCount, 0);
+  EXPECT_EQ(interfaceObjectState().liveObjectCount, 0);
   const std::vector<std::string> expected = {"release, outstanding blocks 0",
                                              "release, outstanding blocks 0"};
   EXPECT_EQ(log_, expected);
@@ -117,19 +117,19 @@ TEST_F(InterfaceObjectTest, CurrentCastMemberObjectFollowsMakingAndAnyFree) {
   void* first = nullptr;
   void* second = nullptr;
   ASSERT_EQ(makeCastMemberInterface(&owner_.header, &first), kOk);
-  EXPECT_EQ(moduleFrameState().currentCastMemberObject, first);
+  EXPECT_EQ(interfaceObjectState().currentCastMemberObject, first);
   ASSERT_EQ(makeCastMemberInterface(&owner_.header, &second), kOk);
-  EXPECT_EQ(moduleFrameState().currentCastMemberObject, second);
+  EXPECT_EQ(interfaceObjectState().currentCastMemberObject, second);
 
   // A sprite actor object going away does not touch it; any cast member object does.
   void* sprite = nullptr;
   ASSERT_EQ(makeSpriteActorInterface(&owner_.header, &sprite), kOk);
   release(static_cast<SpriteActorInterface*>(sprite));
-  EXPECT_EQ(moduleFrameState().currentCastMemberObject, second);
+  EXPECT_EQ(interfaceObjectState().currentCastMemberObject, second);
   release(static_cast<CastMemberInterface*>(first));
-  EXPECT_EQ(moduleFrameState().currentCastMemberObject, nullptr);
+  EXPECT_EQ(interfaceObjectState().currentCastMemberObject, nullptr);
   release(static_cast<CastMemberInterface*>(second));
-  EXPECT_EQ(moduleFrameState().liveObjectCount, 0);
+  EXPECT_EQ(interfaceObjectState().liveObjectCount, 0);
   EXPECT_EQ(owner_.references, 1);
 }
 

@@ -2,28 +2,15 @@
 // member, a camera whose frames the test scripts, and helpers to read script values back.
 #pragma once
 
-#include <deque>
 #include <memory>
 #include <string>
 
-#include "camera/frame_source.h"
+#include "host/queued_frames.h"
 #include "host/world.h"
 #include "scenario_fixture.h"
-#include "standin/control.h"
+#include "testbed/control.h"
 
 namespace kinetiscan::scenario {
-
-// Frames the test queues; none left means no frame arrives.
-class ScriptedFrames : public camera::FrameSource {
- public:
-  bool next(camera::Frame& frame) override {
-    if (frames.empty()) return false;
-    frame = frames.front();
-    frames.pop_front();
-    return true;
-  }
-  std::deque<camera::Frame> frames;
-};
 
 // A uniform frame with an optional filled rectangle of plane rows [rowFrom, rowTo) and columns
 // [columnFrom, columnTo); colours are blue, green, red bytes.
@@ -54,7 +41,7 @@ class MemberScenario : public Scenario {
   void release(const HostValue& value) { world_->values.release(value); }
 
   camera::DriverBehaviour behaviour_;
-  ScriptedFrames frames_;
+  host::QueuedFrames frames_;
   std::unique_ptr<host::World> world_;
   CastMemberInterface* member_ = nullptr;
 };

@@ -7,7 +7,7 @@
 
 #include "host/host.h"
 #include "host/world.h"
-#include "standin/control.h"
+#include "testbed/control.h"
 
 namespace kinetiscan {
 namespace {

@@ -13,7 +13,7 @@
 #include "host/surface.h"
 #include "host/world.h"
 #include "member_fixture.h"
-#include "standin/control.h"
+#include "testbed/control.h"
 
 namespace kinetiscan {
 namespace {
@@ -34,8 +34,7 @@ camera::Frame greyFrame(bool square) {
 
 // One member's life with a sprite of it in a fresh host. The number of regions the member's
 // "loclist" gave after the square frame, or -1.
-int liveOneMember(host::Plugin& plugin, scenario::ScriptedFrames& frames,
-                  double* adaptivityAtStart) {
+int liveOneMember(host::Plugin& plugin, host::QueuedFrames& frames, double* adaptivityAtStart) {
   host::Host host(plugin);
   int regions = -1;
   {
@@ -98,7 +97,7 @@ int liveOneMember(host::Plugin& plugin, scenario::ScriptedFrames& frames,
 
 TEST(Reload, EveryCycleAnalysesFramesAndLeavesNothingOfTheLibraryBehind) {
   standin::resetForTest();
-  scenario::ScriptedFrames frames;
+  host::QueuedFrames frames;
   const camera::DriverBehaviour behaviour;
   standin::installCamera(behaviour, &frames);
   int gdiAtStart = 0;

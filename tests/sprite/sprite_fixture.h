@@ -9,11 +9,12 @@
 
 #include "analysis/analysis_state.h"
 #include "host/host.h"
+#include "host/linked_plugin.h"
 #include "host/movies.h"
 #include "host/sprite_callback.h"
 #include "host/surface.h"
 #include "host/values.h"
-#include "linked_plugin.h"
+#include "objects/interface_object.h"
 #include "sprite/panel_cache.h"
 
 namespace kinetiscan::sprite_test {
@@ -25,8 +26,8 @@ class SpriteTest : public ::testing::Test {
   void SetUp() override {
     resetAnalysisStateForTest();
     resetPanelCacheForTest();
-    resetModuleFrame();
-    plugin_ = linkedPlugin();
+    resetInterfaceObjectStateForTest();
+    plugin_ = host::linkedPlugin();
     host_ = std::make_unique<host::Host>(*plugin_);
     values_ = std::make_unique<host::Values>(host_->ledger);
     movies_ = std::make_unique<host::Movies>(host_->ledger, *values_);

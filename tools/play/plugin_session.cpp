@@ -3,7 +3,7 @@
 
 #include <cstring>
 
-#include "standin/control.h"
+#include "testbed/control.h"
 
 namespace kinetiscan::play {
 namespace {

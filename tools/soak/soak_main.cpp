@@ -9,8 +9,8 @@
 #include <string>
 
 #include "camera/synthetic_scene.h"
+#include "host/rig.h"
 #include "host/values.h"
-#include "tests/hardening/rig.h"
 
 namespace kinetiscan {
 namespace {
@@ -29,7 +29,7 @@ long residentKb() {
 }
 
 // One round of what a script and the stage do between frames.
-void scriptRound(hardening::Rig& rig, CastMemberInterface* member, SpriteActorInterface* actor,
+void scriptRound(host::Rig& rig, CastMemberInterface* member, SpriteActorInterface* actor,
                  long round) {
   host::Values& values = rig.world->values;
   for (const char* name : {"loclist", "boundingboxlist", "cameraimage", "globsimage"}) {
@@ -69,7 +69,7 @@ int main(int argc, char** argv) {
 
   long startKb = -1, delivered = 0, rounds = 0;
   {
-    hardening::Rig rig;
+    host::Rig rig;
     rig.addOurCast();
     CastMemberInterface* member = rig.createMember();
     SpriteActorInterface* actor = rig.createActor();

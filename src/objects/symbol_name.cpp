@@ -1,5 +1,5 @@
 // Name preparation shared by the cast member and the sprite actor.
-#include "module/symbol_name.h"
+#include "objects/symbol_name.h"
 
 #include <cstring>
 

@@ -1,35 +1,23 @@
 // A whole simulated host around the plug-in linked into the program, for the fuzz targets, the
-// fault sweep and the soak: every service offered, a camera whose frames the caller queues, and
-// the books every run must end with balanced. Module state goes back to load time between runs.
+// fault sweep, the soak and the benchmarks: every service offered, a camera whose frames the caller
+// queues, and the books every run must end with balanced. Module state goes back to load time
+// between runs.
 #pragma once
 
-#include <deque>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "camera/frame_source.h"
 #include "host/host.h"
 #include "host/member_services.h"
+#include "host/queued_frames.h"
 #include "host/registry.h"
 #include "host/sprite_callback.h"
 #include "host/surface.h"
 #include "host/world.h"
-#include "standin/control.h"
+#include "testbed/control.h"
 
-namespace kinetiscan::hardening {
-
-// Frames the caller queues; none left means no frame arrives.
-class QueuedFrames : public camera::FrameSource {
- public:
-  bool next(camera::Frame& frame) override {
-    if (frames.empty()) return false;
-    frame = std::move(frames.front());
-    frames.pop_front();
-    return true;
-  }
-  std::deque<camera::Frame> frames;
-};
+namespace kinetiscan::host {
 
 // Restores the load-time state of every module-wide struct of the plug-in and of the stand-in.
 void resetPluginForTest();
@@ -77,13 +65,13 @@ class Rig {
 
   camera::DriverBehaviour behaviour;
   QueuedFrames frames;
-  std::unique_ptr<host::Plugin> plugin;
-  std::unique_ptr<host::Host> host;
-  std::unique_ptr<host::World> world;
-  std::unique_ptr<host::AssetCallback> assetCallback;
-  std::unique_ptr<host::SpriteCallback> spriteCallback;
-  std::unique_ptr<host::Registry> registry;
-  std::unique_ptr<host::Surface> surface;
+  std::unique_ptr<Plugin> plugin;
+  std::unique_ptr<Host> host;
+  std::unique_ptr<World> world;
+  std::unique_ptr<AssetCallback> assetCallback;
+  std::unique_ptr<SpriteCallback> spriteCallback;
+  std::unique_ptr<Registry> registry;
+  std::unique_ptr<Surface> surface;
   std::vector<CastMemberInterface*> members;
   std::vector<SpriteActorInterface*> actors;
   std::vector<RegistrarInterface*> registrars;
@@ -97,4 +85,4 @@ class Rig {
   int gdiAtStart_ = 0;
 };
 
-}  // namespace kinetiscan::hardening
+}  // namespace kinetiscan::host

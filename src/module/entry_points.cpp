@@ -1,10 +1,10 @@
 // The five entry points the host looks up by name: thin walks over the ClassTable.
-#include "module/exports.h"
+#include "module/entry_points.h"
 
 #include <cstring>
 
 #include "module/class_table.h"
-#include "module/interface_object.h"
+#include "objects/interface_object.h"
 
 using namespace kinetiscan;
 
@@ -116,5 +116,5 @@ extern "C" Result KINETISCAN_CALL DllGetClassObject(const Guid*, const Guid*, vo
 }
 
 extern "C" Result KINETISCAN_CALL DllCanUnloadNow() {
-  return moduleFrameState().liveObjectCount != 0 ? kLibraryInUse : kOk;
+  return interfaceObjectState().liveObjectCount != 0 ? kLibraryInUse : kOk;
 }

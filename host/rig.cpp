@@ -1,16 +1,15 @@
 // The hardening rig: the linked-in plug-in over the simulated host and the stand-in.
-#include "tests/hardening/rig.h"
+#include "host/rig.h"
 
 #include "analysis/analysis_state.h"
-#include "analysis/frame_view.h"
 #include "capture/capture_session.h"
+#include "host/linked_plugin.h"
 #include "member/member_state.h"
-#include "module/exports.h"
-#include "module/interface_object.h"
+#include "objects/interface_object.h"
 #include "sprite/panel_cache.h"
 #include "standin/gdi_control.h"
 
-namespace kinetiscan::hardening {
+namespace kinetiscan::host {
 
 constexpr std::int32_t kSpriteNumber = 3;
 
@@ -18,28 +17,26 @@ void resetPluginForTest() {
   resetPanelCacheForTest();
   resetCaptureSessionForTest();
   resetMemberStateForTest();
-  resetAnalysisLinksForTest();
   resetAnalysisStateForTest();
-  resetModuleFrameStateForTest();
+  resetInterfaceObjectStateForTest();
   standin::resetForTest();
 }
 
 Rig::Rig(const camera::DriverBehaviour& driver) : behaviour(driver) {
   resetPluginForTest();
   standin::installCamera(behaviour, &frames);
-  plugin = host::Plugin::linkedIn(DllGetClassForm, DllGetInterface, DllGetClassInfo,
-                                  DllGetClassObject, DllCanUnloadNow);
-  host = std::make_unique<host::Host>(*plugin);
-  world = std::make_unique<host::World>(*host);
-  assetCallback = std::make_unique<host::AssetCallback>(host->ledger);
-  spriteCallback = std::make_unique<host::SpriteCallback>(host->ledger, kSpriteNumber);
-  registry = std::make_unique<host::Registry>(host->ledger);
-  surface = std::make_unique<host::Surface>(host->ledger, 200, 150);
+  plugin = linkedPlugin();
+  host = std::make_unique<Host>(*plugin);
+  world = std::make_unique<World>(*host);
+  assetCallback = std::make_unique<AssetCallback>(host->ledger);
+  spriteCallback = std::make_unique<SpriteCallback>(host->ledger, kSpriteNumber);
+  registry = std::make_unique<Registry>(host->ledger);
+  surface = std::make_unique<Surface>(host->ledger, 200, 150);
   startWorld();
 }
 
 void Rig::startWorld() {
-  if (world == nullptr) world = std::make_unique<host::World>(*host);
+  if (world == nullptr) world = std::make_unique<World>(*host);
   world->movies.setSpriteColour(kSpriteNumber, 255, 0, 0);
   windowsAtStart_ = standin::liveWindowCount();
   gdiAtStart_ = standin::liveGdiObjects();
@@ -135,7 +132,7 @@ void Rig::releaseAll() {
 
 void Rig::addOurCast() {
   const std::int32_t movie = world->movies.addMovie();
-  world->movies.addCast(movie, host::CastSetup{{{1, "Kinetiscan"}}, {}, false});
+  world->movies.addCast(movie, CastSetup{{{1, "Kinetiscan"}}, {}, false});
 }
 
 int Rig::deliver(std::vector<camera::Frame> queued) {
@@ -201,4 +198,4 @@ std::vector<std::string> Rig::leftovers(bool judgeValues) {
   return found;
 }
 
-}  // namespace kinetiscan::hardening
+}  // namespace kinetiscan::host

@@ -1,7 +1,7 @@
 // The face that tests and tools use to drive the platform underneath the plug-in: the camera
 // behind the capture window, the message boxes and their answers, the windows that exist, and
 // the message loop that delivers preview frames. Natively the stand-in implements it; under Wine
-// a test-side twin does the same over real windows and our AVICAP32.
+// wine_control.cpp does the same over real windows and our AVICAP32. It sees nothing of src/.
 #pragma once
 
 #include <cstddef>
@@ -11,7 +11,15 @@
 #include <vector>
 
 #include "camera/capture_device.h"
-#include "platform/win32api.h"
+// The platform's types only: the real ones on Windows, the stand-in's elsewhere.
+#if defined(_WIN32)
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+#else
+#include "standin/win32.h"
+#endif
 
 namespace kinetiscan::standin {
 

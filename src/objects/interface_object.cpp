@@ -1,15 +1,15 @@
 // Interface objects: reference counting that forwards to the owning instance.
-#include "module/interface_object.h"
+#include "objects/interface_object.h"
 
 #include <cstddef>
 
 #include "platform/win32api.h"
-#include "sprite/panel_cache.h"
 
 namespace kinetiscan {
 namespace {
 
-constinit ModuleFrameState state;
+constinit InterfaceObjectState state;
+constinit LastObjectFreed lastObjectFreed = nullptr;
 
 // The out-of-memory handler a host process installs is the C runtime's (msvcrt's, which takes the
 // size): a handler of our own statically linked C++ runtime could never be set by the host.
@@ -28,8 +28,10 @@ std::int32_t ownerRelease(InstanceHeader* owner) { return owner->ops->release(ow
 
 }  // namespace
 
-ModuleFrameState& moduleFrameState() { return state; }
-void resetModuleFrameStateForTest() { state = ModuleFrameState{}; }
+InterfaceObjectState& interfaceObjectState() { return state; }
+void resetInterfaceObjectStateForTest() { state = InterfaceObjectState{}; }
+
+void setLastObjectFreed(LastObjectFreed handler) { lastObjectFreed = handler; }
 
 void* hostAllocate(std::uint32_t size, HostAllocator* allocator) {
   if (allocator == nullptr || allocator->ops == nullptr) return nullptr;
@@ -87,9 +89,7 @@ std::int32_t releaseOf(InterfaceObject* object, bool castMember) {
   if (n == 0) {
     if (castMember) state.currentCastMemberObject = nullptr;
     hostFree(object, owner->allocator);
-    // With no object left the host may unload us at any time; the PanelCache must not outlive
-    // the library when sprites drew but no member was ever destroyed.
-    if (--state.liveObjectCount == 0) releasePanelCache();
+    if (--state.liveObjectCount == 0 && lastObjectFreed != nullptr) lastObjectFreed();
     ownerRelease(owner);
   }
   ownerRelease(owner);

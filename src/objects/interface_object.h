@@ -1,5 +1,6 @@
 // The per-interface record the host receives from DllGetInterface, its three shared operations
-// and the host allocation it lives in.
+// and the host allocation it lives in. Everything above (module, member, sprite) builds on this;
+// it knows nothing of them.
 #pragma once
 
 #include <cstdint>
@@ -18,13 +19,19 @@ struct InterfaceObject {
 static_assert(sizeof(InterfaceObject) == 12 && offsetof(InterfaceObject, count) == 8);
 #endif
 
-struct ModuleFrameState {
+struct InterfaceObjectState {
   std::int32_t liveObjectCount = 0;
   // The newest cast member interface object; none after any of them is freed.
   InterfaceObject* currentCastMemberObject = nullptr;
 };
-ModuleFrameState& moduleFrameState();
-void resetModuleFrameStateForTest();
+InterfaceObjectState& interfaceObjectState();
+void resetInterfaceObjectStateForTest();
+
+// Runs when the last interface object is freed, before its owner is released: with no object
+// left the host may unload the library, so whatever must not outlive it goes then. Installed by
+// the class table; kept across resetInterfaceObjectStateForTest.
+using LastObjectFreed = void (*)();
+void setLastObjectFreed(LastObjectFreed handler);
 
 // The one conversion from an interface pointer the host holds to our record.
 template <class Interface>

@@ -1,11 +1,11 @@
 // The control face of the platform for test programs running under Wine: the same functions the
 // Linux stand-in implements, done over real windows, real message boxes answered by a hook, and
 // the controls our AVICAP32 exports.
-#include "standin/control.h"
-
 #include <deque>
 #include <map>
 #include <string>
+
+#include "testbed/control.h"
 
 namespace kinetiscan::standin {
 namespace {
