@@ -65,7 +65,12 @@ modules="virtio virtio_ring virtio_pci_legacy_dev virtio_pci_modern_dev virtio_p
 cat >"$vm/stage2.sh" <<EOF
 mount -t proc proc /proc; mount -t sysfs sys /sys; mount -t devtmpfs dev /dev
 mkdir -p /dev/pts /dev/shm; mount -t devpts devpts /dev/pts; mount -t tmpfs tmpfs /dev/shm
+# Wine's server needs a local /tmp for its socket; the repository, which may live under /tmp,
+# is carried over it at its own path.
+mount --bind "$repo" /mnt
 mount -t tmpfs tmpfs /tmp; mount -t tmpfs tmpfs /run
+mkdir -p "$repo"
+mount --bind /mnt "$repo"
 # The job's output through a share of its own without a cache, so it is read here as it comes.
 mount -t 9p -o trans=virtio,version=9p2000.L,msize=512000 out "$vm"
 (while sleep 30; do ps -eo pid,etime,time,args >"$vm/ps.log"; done) &
