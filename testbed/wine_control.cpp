@@ -58,7 +58,7 @@ camera::CaptureRecord& record() {
   return simulatedCamera() ? *camera().record() : none;
 }
 
-int previewingWindows() { return simulatedCamera() ? previewingWindows() : 0; }
+int previewingWindows() { return simulatedCamera() ? camera().previewingWindows() : 0; }
 
 void setSourceDialog(void (*hook)(void*), int frames) {
   if (simulatedCamera()) camera().setSourceDialog(hook, nullptr, frames);
