@@ -24,8 +24,7 @@ trap stop_displays EXIT
 # Wine runs 32-bit programs only where the kernel runs 32-bit Linux programs; some kernels are
 # booted with that switched off. There the Win32 tests run under Wine in an emulated machine with
 # a kernel of its own (scripts/wine-vm.sh); emulated, Wine is some thirty times slower, so there
-# the command runs a chosen set (those that do not drive a camera's frames through the capture
-# window, which do not finish there in reasonable time) and names the ones it leaves out.
+# the command runs a chosen set that fits its time and names the ones it leaves out.
 wine_runs=yes
 if ! /usr/lib/wine/wine --version >/dev/null 2>&1; then
   wine_runs=emulated
