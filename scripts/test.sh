@@ -37,7 +37,7 @@ if [ "$wine_runs" = emulated ]; then
   scripts/wine-vm.sh --prepare >build/wine-vm-prepare.log 2>&1 &
   prepare_pid=$!
 fi
-emulated_set='^(module_test|load_time_test|analysis_test|cross_target_determinism|no_camera_test|gdi_test|reload_test)$'
+emulated_set='^(module_test|load_time_test|analysis_test|cross_target_determinism|no_camera_test|gdi_test|reload_test|capture_test)$'
 on_this_machine='^(plugin_exports|analysis_cannot_include_platform)$'
 
 # The Win32 build's determinism test compares with the native program, so native goes first.
