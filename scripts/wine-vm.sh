@@ -80,6 +80,8 @@ sync
 echo o >/proc/sysrq-trigger
 sleep 60
 EOF
+# If the power-off loses the race with the shell's end (the shared root goes first), the kernel
+# panics on the lost init; panic=-1 turns that into a reboot, which -no-reboot makes QEMU's exit.
 
 # Runs a shell script in the machine; prints its output and returns its exit code.
 run_in_machine() {
@@ -89,7 +91,7 @@ run_in_machine() {
   # iret Wine uses; the machine does without them.
   timeout "${KINETISCAN_VM_TIMEOUT:-2400}" qemu-system-x86_64 -accel tcg,thread=multi \
     -cpu max,pku=off,smap=off -smp "$(nproc)" -m 4G -nographic -no-reboot \
-    -kernel "$vm/vmlinuz" -initrd "$vm/initrd.gz" -append "console=ttyS0 quiet" \
+    -kernel "$vm/vmlinuz" -initrd "$vm/initrd.gz" -append "console=ttyS0 quiet panic=-1" \
     -virtfs local,path=/,mount_tag=root,security_model=none,multidevs=remap \
     -virtfs "local,path=$vm,mount_tag=out,security_model=none" -nic none \
     >"$vm/console.log" 2>&1 || true
