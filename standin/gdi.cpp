@@ -197,6 +197,33 @@ extern "C" HBITMAP CreateCompatibleBitmap(HDC handle, int width, int height) {
   return reinterpret_cast<HBITMAP>(bitmap);
 }
 
+// Only top-down 32 bpp BI_RGB sections exist here: the stand-in keeps a bitmap's rows top row
+// first, so such a section's bits are the bitmap's own pixels.
+extern "C" HBITMAP CreateDIBSection(HDC, const BITMAPINFO* info, UINT usage, void** bits,
+                                    HANDLE section, DWORD) {
+  if (bits != nullptr) *bits = nullptr;
+  if (info == nullptr || bits == nullptr || usage != DIB_RGB_COLORS || section != nullptr) {
+    return nullptr;
+  }
+  const BITMAPINFOHEADER& header = info->bmiHeader;
+  if (header.biSize < sizeof(BITMAPINFOHEADER) || header.biBitCount != 32 ||
+      header.biCompression != BI_RGB || header.biWidth <= 0 || header.biHeight >= 0 ||
+      header.biHeight == static_cast<LONG>(0x80000000u)) {
+    return nullptr;
+  }
+  const int width = header.biWidth, height = -header.biHeight;
+  if (static_cast<long long>(width) * height > (1LL << 28)) return nullptr;
+  auto* bitmap = new (std::nothrow) Bitmap(width, height, 32);
+  if (bitmap == nullptr) return nullptr;
+  bitmap->pixels.resize(static_cast<std::size_t>(width) * height);
+  addObject(bitmap);
+  *bits = bitmap->pixels.data();
+  return reinterpret_cast<HBITMAP>(bitmap);
+}
+
+// The stand-in draws at once; there is no batch to flush.
+extern "C" BOOL GdiFlush() { return TRUE; }
+
 extern "C" HGDIOBJ SelectObject(HDC handle, HGDIOBJ objectHandle) {
   Dc* dc = findDc(handle);
   Object* object = find(objectHandle);

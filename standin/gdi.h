@@ -102,6 +102,9 @@ int ReleaseDC(HWND window, HDC dc);
 HDC CreateCompatibleDC(HDC dc);
 BOOL DeleteDC(HDC dc);
 HBITMAP CreateCompatibleBitmap(HDC dc, int width, int height);
+HBITMAP CreateDIBSection(HDC dc, const BITMAPINFO* info, UINT usage, void** bits, HANDLE section,
+                         DWORD offset);
+BOOL GdiFlush();
 HGDIOBJ SelectObject(HDC dc, HGDIOBJ object);
 BOOL DeleteObject(HGDIOBJ object);
 HGDIOBJ GetStockObject(int index);

@@ -8,6 +8,31 @@ namespace {
 
 constinit PanelCache cache{};
 
+// A 32 bpp section in place of a compatible bitmap of that depth: the same pixels, in the same
+// format, but in memory the mix can reach. Null when the compatible bitmap has another depth or
+// the section cannot be made, and the cache keeps the compatible bitmap.
+HBITMAP sectionLike(HDC like, HBITMAP compatible, std::uint8_t** pixels) {
+  BITMAP facts{};
+  if (GetObjectA(compatible, sizeof facts, &facts) != sizeof facts || facts.bmBitsPixel != 32) {
+    return nullptr;
+  }
+  BITMAPINFO info{};
+  info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+  info.bmiHeader.biWidth = kPanelWidth * kPanelViews;
+  info.bmiHeader.biHeight = -kPanelHeight;  // top row first
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 32;
+  info.bmiHeader.biCompression = BI_RGB;
+  void* bits = nullptr;
+  HBITMAP section = CreateDIBSection(like, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+  if (section == nullptr || bits == nullptr) {
+    if (section != nullptr) DeleteObject(section);
+    return nullptr;
+  }
+  *pixels = static_cast<std::uint8_t*>(bits);
+  return section;
+}
+
 }  // namespace
 
 PanelCache& panelCache() { return cache; }
@@ -21,9 +46,15 @@ bool ensurePanelCache(HDC like) {
     if (bitmap != nullptr) DeleteObject(bitmap);
     return false;
   }
+  std::uint8_t* pixels = nullptr;
+  if (HBITMAP section = sectionLike(like, bitmap, &pixels)) {
+    DeleteObject(bitmap);
+    bitmap = section;
+  }
   cache.replacedBitmap = SelectObject(memoryDc, bitmap);
   cache.memoryDc = memoryDc;
   cache.bitmap = bitmap;
+  cache.pixels = pixels;
   // The platform does not promise what a new bitmap holds.
   PatBlt(memoryDc, 0, 0, kPanelWidth * kPanelViews, kPanelHeight, BLACKNESS);
   cache.shownGeneration.fill(0);

@@ -13,11 +13,16 @@ namespace kinetiscan {
 constexpr int kPanelWidth = kColumns;
 constexpr int kPanelHeight = kRows;
 constexpr int kPanelViews = 4;
+constexpr int kPanelStride = kPanelWidth * kPanelViews * 4;
 
 struct PanelCache {
   HDC memoryDc = nullptr;  // null while the cache is absent
   HBITMAP bitmap = nullptr;
   HGDIOBJ replacedBitmap = nullptr;  // what the memory DC held before the panels
+  // When the panels are 32 bits a pixel the bitmap is a DIB section and these are its pixels, top
+  // row first, kPanelStride bytes a row: the mix works on them where they lie and reads nothing
+  // back through GDI. Null for a cache of any other depth, which takes GDI's transfers.
+  std::uint8_t* pixels = nullptr;
   // Per panel (camera, retina, difference, globs): the analysis's frame generation it shows, plus
   // one; 0 while it shows nothing yet.
   std::array<std::uint64_t, kPanelViews> shownGeneration{};

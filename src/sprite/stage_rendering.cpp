@@ -2,6 +2,7 @@
 #include "sprite/stage_rendering.h"
 
 #include <algorithm>
+#include <cstddef>
 #include <cstdlib>
 #include <cstring>
 
@@ -61,13 +62,17 @@ void mixRow(std::uint8_t* __restrict pixels, const std::uint8_t* __restrict sour
   }
 }
 
-void mixPlane(std::uint8_t* buffer, int width, int height, const ImagePlane& plane, int weight) {
+// Mixes the plane into an area of 32-bit pixels whose bottom row is at `bottom` and whose rows
+// lie `step` bytes apart going up (negative for an area stored top row first). Plane row 0 takes
+// the area's bottom row.
+void mixPlane(std::uint8_t* bottom, std::ptrdiff_t step, int width, int height,
+              const ImagePlane& plane, int weight) {
   const int rows = std::min(height, kRows);
   const int columns = std::min(width, kColumns);
   std::uint8_t bytes[kColumns * kComponents];
   std::uint8_t source[kColumns * 4];
   for (int r = 0; r < rows; ++r) {
-    std::uint8_t* pixels = buffer + static_cast<std::size_t>(r) * width * 4;
+    std::uint8_t* pixels = bottom + r * step;
     componentsToBytes(plane[r][0].data(), bytes, static_cast<std::size_t>(columns) * kComponents);
     // Bytes past the components take the area's own value, which the mix gives back unchanged
     // (d * (100 - w) + d * w is d * 100), so the whole row mixes alike.
@@ -98,14 +103,28 @@ const ImagePlane& planeOfView(std::int32_t view) {
   }
 }
 
+// Renders a stale panel into the cache: in place when the cache's pixels are ours, else through
+// GDI's transfers.
+bool renderPanel(int view, int weight) {
+  const PanelCache& cache = panelCache();
+  const int x = kPanelWidth * (view - 1);
+  if (cache.pixels == nullptr) {
+    return renderPlane(cache.memoryDc, x, 0, x + kPanelWidth, kPanelHeight, planeOfView(view),
+                       weight);
+  }
+  // GDI may still be writing to the section (the cache's first fill).
+  GdiFlush();
+  std::uint8_t* bottom =
+      cache.pixels + static_cast<std::ptrdiff_t>(kPanelHeight - 1) * kPanelStride + x * 4;
+  mixPlane(bottom, -kPanelStride, kPanelWidth, kPanelHeight, planeOfView(view), weight);
+  return true;
+}
+
 void drawPanel(HDC dc, std::int32_t view, std::int32_t left, std::int32_t top, int weight) {
   HDC panels = panelCache().memoryDc;
   const int x = kPanelWidth * (view - 1);
   // A failed rendering leaves the panel stale, so the next drawing tries again.
-  if (panelStale(view) &&
-      renderPlane(panels, x, 0, x + kPanelWidth, kPanelHeight, planeOfView(view), weight)) {
-    markPanelShown(view);
-  }
+  if (panelStale(view) && renderPanel(view, weight)) markPanelShown(view);
   BitBlt(dc, left, top, kPanelWidth, kPanelHeight, panels, x, 0, SRCCOPY);
 }
 
@@ -179,7 +198,7 @@ bool renderPlane(HDC dc, std::int32_t left, std::int32_t top, std::int32_t right
     BitBlt(memory, 0, 0, w, h, dc, left, top, SRCCOPY);
     // Only pixels actually read are mixed and written back.
     if (GetDIBits(memory, bitmap, 0, h, buffer, &info, DIB_RGB_COLORS) == h) {
-      mixPlane(buffer, w, h, plane, weight);
+      mixPlane(buffer, std::ptrdiff_t{w} * 4, w, h, plane, weight);
       SetDIBits(memory, bitmap, 0, h, buffer, &info, DIB_RGB_COLORS);
       BitBlt(dc, left, top, w, h, memory, 0, 0, SRCCOPY);
       written = true;

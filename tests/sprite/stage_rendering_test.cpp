@@ -312,6 +312,24 @@ TEST_F(StageRendering, ANewPanelCacheIsBlackAndEveryPanelStale) {
   paste(expected, kRect, [](int, int) { return 0u; });
   expectSame(expected, actual(surface));
   EXPECT_EQ(staleFlags(), (std::array<std::uint8_t, 4>{0, 1, 1, 1}));
+  EXPECT_NE(panelCache().pixels, nullptr) << "a 32-bit cache mixes in place";
+}
+
+// A cache made like a monochrome DC keeps GDI's transfers; its panels are black and white.
+TEST_F(StageRendering, APanelCacheOfAnotherDepthRendersThroughGdi) {
+  HDC mono = CreateCompatibleDC(nullptr);
+  ASSERT_TRUE(ensurePanelCache(mono));
+  DeleteDC(mono);
+  EXPECT_EQ(panelCache().pixels, nullptr);
+  for (auto& row : analysisState().globsPlane) {
+    for (auto& pixel : row) pixel.fill(byteToComponent(150));  // nearer white than black
+  }
+  setProperty(actor_, "view", 4);
+  host::Surface& surface = backdropSurface();
+  draw(surface, kRect, 0);
+  Picture expected = backdropPicture(kWidth, kHeight);
+  paste(expected, kRect, [](int, int) { return 0x00FFFFFFu; });
+  expectSame(expected, actual(surface));
 }
 
 TEST_F(StageRendering, TheClipStaysOnTheSurface) {
