@@ -23,13 +23,12 @@ trap stop_displays EXIT
 
 # Wine runs 32-bit programs only where the kernel runs 32-bit Linux programs; some kernels are
 # booted with that switched off. There the Win32 tests run under Wine in an emulated machine with
-# a kernel of its own (scripts/wine-vm.sh); emulated, Wine is some thirty times slower, so there
-# the command runs a chosen set that fits its time and names the ones it leaves out.
+# a kernel of its own (scripts/wine-vm.sh), every one of them but the two that need no Wine.
 wine_runs=yes
 if ! /usr/lib/wine/wine --version >/dev/null 2>&1; then
   wine_runs=emulated
   echo "!!! This machine cannot run 32-bit programs (the kernel's 32-bit emulation is off):" \
-    "the Win32 tests run under Wine in an emulated machine, a chosen set of them."
+    "the Win32 tests run under Wine in an emulated machine."
 fi
 # The emulated machine's Wine prefix takes minutes to make; it is made while the builds run.
 if [ "$wine_runs" = emulated ]; then
@@ -37,7 +36,6 @@ if [ "$wine_runs" = emulated ]; then
   scripts/wine-vm.sh --prepare >build/wine-vm-prepare.log 2>&1 &
   prepare_pid=$!
 fi
-emulated_set='^(module_test|load_time_test|analysis_test|cross_target_determinism|no_camera_test|gdi_test|reload_test|capture_test)$'
 on_this_machine='^(plugin_exports|analysis_cannot_include_platform)$'
 
 # The Win32 build's determinism test compares with the native program, so native goes first.
@@ -52,9 +50,7 @@ for preset in native win32 native-asan; do
       tail -20 build/wine-vm-prepare.log
       exit 1
     }
-    scripts/wine-vm.sh -j2 --timeout 900 -R "$emulated_set"
-    echo "!!! win32: left out under emulation (run them with scripts/wine-vm.sh):" \
-      "$(ctest --test-dir build/win32 -N -E "$emulated_set|$on_this_machine" | sed -n 's/^ *Test *#[0-9]*: //p' | xargs)"
+    scripts/wine-vm.sh -j2 --timeout 900
   else
     ctest --preset "$preset"
   fi
