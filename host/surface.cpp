@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "host/host_object.h"
+#include "platform/dib_header.h"
 
 namespace kinetiscan::host {
 
@@ -41,17 +42,7 @@ Result KINETISCAN_CALL Surface::describe(DrawSurface* self, SurfaceRecord* out) 
   return kOk;
 }
 
-BITMAPINFO Surface::header() const {
-  BITMAPINFO info;
-  std::memset(&info, 0, sizeof info);
-  info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-  info.bmiHeader.biWidth = width_;
-  info.bmiHeader.biHeight = height_;
-  info.bmiHeader.biPlanes = 1;
-  info.bmiHeader.biBitCount = 32;
-  info.bmiHeader.biCompression = BI_RGB;
-  return info;
-}
+BITMAPINFO Surface::header() const { return dibHeader(width_, height_, 32); }
 
 std::vector<std::uint8_t> Surface::bytes() const {
   std::vector<std::uint8_t> out(static_cast<std::size_t>(width_) * height_ * 4);

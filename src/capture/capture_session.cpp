@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "analysis/analysis_state.h"
+#include "platform/dib_header.h"
 
 namespace kinetiscan {
 namespace {
@@ -89,14 +90,7 @@ LRESULT CALLBACK parentWindowProc(HWND window, UINT message, WPARAM wParam, LPAR
 
 void negotiateFormat() {
   for (;;) {
-    BITMAPINFO format;
-    std::memset(&format, 0, sizeof format);
-    format.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-    format.bmiHeader.biWidth = kFrameWidth;
-    format.bmiHeader.biHeight = kFrameHeight;  // positive: bottom-up rows
-    format.bmiHeader.biPlanes = 1;
-    format.bmiHeader.biBitCount = 24;
-    format.bmiHeader.biCompression = BI_RGB;
+    BITMAPINFO format = dibHeader(kFrameWidth, kFrameHeight, 24);  // bottom-up rows
     if (captureWindowAlive() && sendToCapture(WM_CAP_SET_VIDEOFORMAT, sizeof format,
                                               reinterpret_cast<LPARAM>(&format)) != 0) {
       return;

@@ -2,6 +2,7 @@
 #include "sprite/panel_cache.h"
 
 #include "analysis/analysis_state.h"
+#include "platform/dib_header.h"
 
 namespace kinetiscan {
 namespace {
@@ -16,13 +17,7 @@ HBITMAP sectionLike(HDC like, HBITMAP compatible, std::uint8_t** pixels) {
   if (GetObjectA(compatible, sizeof facts, &facts) != sizeof facts || facts.bmBitsPixel != 32) {
     return nullptr;
   }
-  BITMAPINFO info{};
-  info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-  info.bmiHeader.biWidth = kPanelWidth * kPanelViews;
-  info.bmiHeader.biHeight = -kPanelHeight;  // top row first
-  info.bmiHeader.biPlanes = 1;
-  info.bmiHeader.biBitCount = 32;
-  info.bmiHeader.biCompression = BI_RGB;
+  const BITMAPINFO info = dibHeader(kPanelWidth * kPanelViews, -kPanelHeight, 32);
   void* bits = nullptr;
   HBITMAP section = CreateDIBSection(like, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
   if (section == nullptr || bits == nullptr) {

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "analysis/pixel_math.h"
+#include "platform/dib_header.h"
 #include "sprite/panel_cache.h"
 
 namespace kinetiscan {
@@ -181,14 +182,7 @@ bool renderPlane(HDC dc, std::int32_t left, std::int32_t top, std::int32_t right
   const std::size_t size = static_cast<std::size_t>(w) * static_cast<std::size_t>(h) * 4;
   auto* buffer = static_cast<std::uint8_t*>(std::malloc(size));
   if (buffer == nullptr) return false;
-  BITMAPINFO info;
-  std::memset(&info, 0, sizeof info);
-  info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-  info.bmiHeader.biWidth = w;
-  info.bmiHeader.biHeight = h;
-  info.bmiHeader.biPlanes = 1;
-  info.bmiHeader.biBitCount = 32;
-  info.bmiHeader.biCompression = BI_RGB;
+  BITMAPINFO info = dibHeader(w, h, 32);
   info.bmiHeader.biSizeImage = static_cast<DWORD>(size);
   HBITMAP bitmap = CreateCompatibleBitmap(dc, w, h);
   HDC memory = CreateCompatibleDC(dc);

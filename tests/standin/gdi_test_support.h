@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/dib_header.h"
 #include "platform/win32api.h"
 
 namespace kinetiscan::gdi_test {
@@ -35,16 +36,7 @@ class Canvas {
   int width() const { return width_; }
   int height() const { return height_; }
 
-  static BITMAPINFO header(int width, int height) {
-    BITMAPINFO info{};
-    info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-    info.bmiHeader.biWidth = width;
-    info.bmiHeader.biHeight = height;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
-    info.bmiHeader.biCompression = BI_RGB;
-    return info;
-  }
+  static BITMAPINFO header(int width, int height) { return dibHeader(width, height, 32); }
   // Bottom-up rows of B G R X, as GetDIBits returns them.
   std::vector<std::uint8_t> bytes() const {
     std::vector<std::uint8_t> out(static_cast<std::size_t>(width_) * height_ * 4);
