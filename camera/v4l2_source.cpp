@@ -1,5 +1,5 @@
 // The V4L2 webcam source. Memory-mapped streaming where the driver offers it, read() otherwise.
-#include "v4l2_source.h"
+#include "camera/v4l2_source.h"
 
 #include <fcntl.h>
 #include <linux/videodev2.h>

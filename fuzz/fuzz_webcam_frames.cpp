@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "v4l2_source.h"
+#include "camera/v4l2_source.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace kinetiscan;

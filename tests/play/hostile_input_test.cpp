@@ -18,11 +18,11 @@
 
 #include "camera/file_sources.h"
 #include "camera/image_decoder.h"
+#include "camera/v4l2_source.h"
 #include "inputs.h"
 #include "output_folder.h"
 #include "picture_writers.h"
 #include "play_test_support.h"
-#include "v4l2_source.h"
 
 namespace kinetiscan::play {
 namespace {

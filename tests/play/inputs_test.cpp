@@ -5,9 +5,9 @@
 #include <unistd.h>
 
 #include "camera/file_sources.h"
+#include "camera/v4l2_source.h"
 #include "picture_writers.h"
 #include "play_test_support.h"
-#include "v4l2_source.h"
 
 namespace kinetiscan::play {
 namespace {

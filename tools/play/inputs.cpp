@@ -4,7 +4,7 @@
 #include <filesystem>
 
 #include "camera/file_sources.h"
-#include "v4l2_source.h"
+#include "camera/v4l2_source.h"
 
 namespace kinetiscan::play {
 namespace {

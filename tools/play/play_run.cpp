@@ -12,6 +12,7 @@
 #include <set>
 #include <thread>
 
+#include "camera/v4l2_source.h"
 #include "inputs.h"
 #include "live_window.h"
 #include "osc_sender.h"
@@ -22,7 +23,6 @@
 #include "stage_labels.h"
 #include "summary.h"
 #include "track_log.h"
-#include "v4l2_source.h"
 
 namespace kinetiscan::play {
 
