@@ -6,9 +6,12 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
+#include <memory>
 #include <vector>
 
 #include "camera/frame_source.h"
+#include "camera/synthetic_scene.h"
 
 namespace kinetiscan::camera {
 
@@ -92,5 +95,51 @@ class CaptureDevice {
   Frame frame_;
   std::vector<std::uint8_t> delivered_;
 };
+
+// What a capture driver keeps besides its devices' own state: the camera a test chose, the record
+// of what the driver saw, and one device per capture window. Shared by the stand-in's driver and
+// our AVICAP32 for Wine; `Window` is the platform's window handle.
+template <class Window>
+struct DriverState {
+  DriverBehaviour behaviour;
+  SyntheticScene defaultScene{SceneOptions{}};
+  FrameSource* source = &defaultScene;
+  CaptureRecord record;
+  // Shared so that a device destroyed from inside its own frame callback outlives the delivery.
+  std::map<Window, std::shared_ptr<CaptureDevice>> devices;
+
+  // The camera the next capture window connects to; without a source, the default scene.
+  void install(const DriverBehaviour& chosen, FrameSource* chosenSource) {
+    behaviour = chosen;
+    source = chosenSource != nullptr ? chosenSource : &defaultScene;
+  }
+  // The camera and record of a freshly loaded driver; open windows keep their devices.
+  void resetCamera() {
+    behaviour = DriverBehaviour{};
+    defaultScene = SyntheticScene(SceneOptions{});
+    source = &defaultScene;
+    record = CaptureRecord{};
+  }
+};
+
+// Hands the device's next preview frame to its frame callback, as a driver does: in a video
+// header over the frame's bytes. False when the device is not previewing or its source has run
+// out. `Callback` and `VideoHeader` are the platform's frame callback and VIDEOHDR.
+template <class Callback, class VideoHeader, class Window>
+bool deliverPreviewFrame(Window window, std::shared_ptr<CaptureDevice> device,
+                         std::uint32_t timeCaptured) {
+  if (!device->previewing()) return false;
+  const std::uint8_t* data = nullptr;
+  const std::uint32_t used = device->nextFrame(&data);
+  if (used == 0) return false;
+  VideoHeader header{};
+  header.lpData = const_cast<std::uint8_t*>(data);
+  header.dwBufferLength = used;
+  header.dwBytesUsed = used;
+  header.dwTimeCaptured = timeCaptured;
+  // The callback may destroy this very window; `device` keeps the frame alive until it returns.
+  reinterpret_cast<Callback>(device->frameCallback())(window, &header);
+  return true;
+}
 
 }  // namespace kinetiscan::camera

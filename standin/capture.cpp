@@ -1,10 +1,8 @@
 // Capture windows of the stand-in over a simulated camera, and the message loop that delivers
 // their preview frames.
 #include <cstring>
-#include <map>
-#include <memory>
 
-#include "camera/synthetic_scene.h"
+#include "camera/capture_device.h"
 #include "standin/internal.h"
 #include "testbed/control.h"
 
@@ -15,14 +13,8 @@ constexpr char kCaptureClass[] = "StandinCaptureWindow";
 constexpr char kDriverName[] = "Kinetiscan simulated camera";
 constexpr char kDriverVersion[] = "1.0";
 
-struct Rig {
-  camera::DriverBehaviour behaviour;
-  camera::SyntheticScene defaultScene{camera::SceneOptions{}};
-  camera::FrameSource* source = &defaultScene;
-  camera::CaptureRecord record;
+struct Rig : camera::DriverState<HWND> {
   std::function<void()> dialogHook;
-  // Shared so that a device destroyed from inside its own frame callback outlives the delivery.
-  std::map<HWND, std::shared_ptr<camera::CaptureDevice>> devices;
 };
 
 Rig& rig() {
@@ -51,8 +43,7 @@ void registerCaptureClass() {
 }  // namespace
 
 void installCamera(const camera::DriverBehaviour& behaviour, camera::FrameSource* source) {
-  rig().behaviour = behaviour;
-  rig().source = source;
+  rig().install(behaviour, source);
 }
 const camera::CaptureRecord& captureRecord() { return rig().record; }
 void clearCaptureRecord() { rig().record = camera::CaptureRecord{}; }
@@ -70,17 +61,8 @@ int pumpFrames(int frames) {
     bool any = false;
     for (auto& [window, device] : previewing) {
       if (delivered() >= frames) break;
-      if (!IsWindow(window) || !device->previewing()) continue;
-      const std::uint8_t* data = nullptr;
-      const std::uint32_t used = device->nextFrame(&data);
-      if (used == 0) continue;
-      VIDEOHDR header{};
-      header.lpData = const_cast<BYTE*>(data);
-      header.dwBufferLength = used;
-      header.dwBytesUsed = used;
-      auto callback = reinterpret_cast<CAPVIDEOCALLBACK>(device->frameCallback());
-      callback(window, &header);
-      any = true;
+      if (!IsWindow(window)) continue;
+      if (camera::deliverPreviewFrame<CAPVIDEOCALLBACK, VIDEOHDR>(window, device, 0)) any = true;
     }
     if (!any) break;
   }
@@ -88,12 +70,8 @@ int pumpFrames(int frames) {
 }
 
 void resetCameraForTest() {
-  Rig& state = rig();
-  state.behaviour = camera::DriverBehaviour{};
-  state.defaultScene = camera::SyntheticScene(camera::SceneOptions{});
-  state.source = &state.defaultScene;
-  state.record = camera::CaptureRecord{};
-  state.dialogHook = nullptr;
+  rig().resetCamera();
+  rig().dialogHook = nullptr;
 }
 
 void resetForTest() {

@@ -7,11 +7,8 @@
 #include <vfw.h>
 
 #include <cstring>
-#include <map>
-#include <memory>
 
 #include "camera/capture_device.h"
-#include "camera/synthetic_scene.h"
 
 namespace {
 
@@ -20,15 +17,10 @@ using kinetiscan::camera::CaptureDevice;
 constexpr char kCaptureClass[] = "StandinCaptureWindow";
 constexpr UINT_PTR kFrameTimer = 1;
 
-struct Rig {
-  kinetiscan::camera::DriverBehaviour behaviour;
-  kinetiscan::camera::SyntheticScene defaultScene{kinetiscan::camera::SceneOptions{}};
-  kinetiscan::camera::FrameSource* source = &defaultScene;
-  kinetiscan::camera::CaptureRecord record;
+struct Rig : kinetiscan::camera::DriverState<HWND> {
   void (*dialogHook)(void*) = nullptr;
   void* dialogContext = nullptr;
   int dialogFrames = 0;
-  std::map<HWND, std::shared_ptr<CaptureDevice>> devices;
 };
 
 Rig& rig() {
@@ -64,20 +56,6 @@ void updateTimer(HWND window, const CaptureDevice& device) {
   }
 }
 
-void deliverFrame(HWND window, std::shared_ptr<CaptureDevice> device) {
-  if (!device->previewing()) return;
-  const std::uint8_t* data = nullptr;
-  const std::uint32_t used = device->nextFrame(&data);
-  if (used == 0) return;
-  VIDEOHDR header{};
-  header.lpData = const_cast<BYTE*>(data);
-  header.dwBufferLength = used;
-  header.dwBytesUsed = used;
-  header.dwTimeCaptured = GetTickCount();
-  // The callback may destroy this very window; `device` keeps the frame alive until it returns.
-  reinterpret_cast<CAPVIDEOCALLBACK>(device->frameCallback())(window, &header);
-}
-
 LRESULT CALLBACK captureWindowProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   auto found = rig().devices.find(window);
   if (found == rig().devices.end()) return DefWindowProcA(window, message, wParam, lParam);
@@ -88,7 +66,8 @@ LRESULT CALLBACK captureWindowProcedure(HWND window, UINT message, WPARAM wParam
     return 0;
   }
   if (message == WM_TIMER && wParam == kFrameTimer) {
-    deliverFrame(window, device);
+    kinetiscan::camera::deliverPreviewFrame<CAPVIDEOCALLBACK, VIDEOHDR>(window, device,
+                                                                        GetTickCount());
     return 0;
   }
   if (message >= WM_CAP_START && message <= WM_CAP_START + 0xFF) {
@@ -130,8 +109,7 @@ extern "C" HWND WINAPI capCreateCaptureWindowA(LPCSTR windowName, DWORD style, i
 // The test's controls.
 extern "C" void standinInstallCamera(const kinetiscan::camera::DriverBehaviour* behaviour,
                                      kinetiscan::camera::FrameSource* source) {
-  rig().behaviour = *behaviour;
-  rig().source = source != nullptr ? source : &rig().defaultScene;
+  rig().install(*behaviour, source);
 }
 extern "C" kinetiscan::camera::CaptureRecord* standinCaptureRecord() { return &rig().record; }
 extern "C" void standinSetSourceDialog(void (*hook)(void*), void* context, int frames) {
@@ -145,13 +123,9 @@ extern "C" int standinPreviewingWindows() {
   return count;
 }
 extern "C" void standinResetCamera() {
-  Rig& state = rig();
-  state.behaviour = kinetiscan::camera::DriverBehaviour{};
-  state.defaultScene = kinetiscan::camera::SyntheticScene(kinetiscan::camera::SceneOptions{});
-  state.source = &state.defaultScene;
-  state.record = kinetiscan::camera::CaptureRecord{};
-  state.dialogHook = nullptr;
-  state.dialogFrames = 0;
+  rig().resetCamera();
+  rig().dialogHook = nullptr;
+  rig().dialogFrames = 0;
 }
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
