@@ -5,8 +5,9 @@
 // strips are merged with union-find when a pixel of the upper strip's bottom row touches one of
 // the lower strip's top row; the root of a set is the run holding the set's first pixel in scan
 // order, so numbering the roots by that pixel numbers the regions as a flood fill started from
-// each unlabelled pixel in scan order would. One pass over the strips then gives the labels, the
-// label map and the records; only the pixels of discarded regions are written again.
+// each unlabelled pixel in scan order would. One pass over the strips then gives the labels and
+// the label map; the region statistics read the strip runs afterwards, and only the pixels of the
+// regions they discard are written again.
 #include "analysis/labelling.h"
 
 #include <algorithm>
@@ -14,90 +15,24 @@
 #include <bit>
 #include <cstdint>
 
+#include "analysis/region_statistics.h"
 #include "analysis/row_runs.h"
+#include "analysis/strip_runs.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
 
 namespace kinetiscan {
+
+constinit strip_runs::StripRuns strip_runs::table{};
+
 namespace {
 
 using row_runs::forEachRun;
-using row_runs::kMaxRunsPerRow;
-using row_runs::kWordsPerRow;
+using namespace strip_runs;
 
-constexpr int kStrips = kRows / 2;
-static_assert(kStrips * 2 == kRows, "rows pair into strips");
-constexpr int kMaxStripRuns = kMaxRunsPerRow * kStrips;
-
-using RowBits = std::array<std::uint32_t, kWordsPerRow>;
-
-// Which rows of its strip a strip run has pixels in.
-constexpr std::uint8_t kInBottom = 1;
-constexpr std::uint8_t kInTop = 2;
-
-// Working storage of one call, static so a frame allocates nothing and needs little stack.
-// Nothing in it survives from one call to the next.
-struct LabellingScratch {
-  std::array<std::uint8_t, kMaxStripRuns> first;  // columns first .. last of run i, inclusive
-  std::array<std::uint8_t, kMaxStripRuns> last;
-  std::array<std::uint8_t, kMaxStripRuns> rows;     // kInBottom | kInTop
-  std::array<std::uint16_t, kMaxStripRuns> pixels;  // moving pixels of the run
-  std::array<std::int32_t, kMaxStripRuns> key;      // pixel index of the run's first pixel
-  std::array<std::int32_t, kMaxStripRuns> parent;   // union-find; a root has the smallest key
-  std::array<std::int32_t, kMaxStripRuns> label;
-  // Runs of strip s: stripBegin[s] .. stripBegin[s + 1] - 1.
-  std::array<std::int32_t, kStrips + 1> stripBegin;
-  std::array<RowBits, kStrips> either;  // the bits of both rows of a strip
-  // A strip that touches neither neighbouring strip holds only regions of its own: it is never
-  // cut, and its runs are labelled straight from its bits.
-  std::array<bool, kStrips> cut;
-  const std::uint32_t* motion;  // the bits of the call
-  std::array<std::int32_t, kMaxBlobRecords> pixelCount;
-  std::array<bool, kMaxBlobRecords> kept;  // by label: the region has at least mindensity pixels
-  MotionBits globsBits;                    // labelBlobs' copy of the globs plane
-};
-
-constinit LabellingScratch scratch{};
-
-const std::uint32_t* rowBits(int row) { return scratch.motion + row * kWordsPerRow; }
-
-// std::popcount without the POPCNT instruction, which the library cannot assume, is a call into
-// the compiler's runtime; this stays inline.
-[[gnu::always_inline]] inline int bitCount(std::uint32_t bits) {
-#if defined(__POPCNT__)
-  return std::popcount(bits);
-#else
-  bits = bits - ((bits >> 1) & 0x55555555u);
-  bits = (bits & 0x33333333u) + ((bits >> 2) & 0x33333333u);
-  bits = (bits + (bits >> 4)) & 0x0F0F0F0Fu;
-  return static_cast<int>((bits * 0x01010101u) >> 24);
-#endif
-}
-
-// Moving pixels of `bits` in columns first .. last.
-[[gnu::always_inline]] inline int countIn(const std::uint32_t* bits, int first, int last) {
-  const int firstWord = first / 32;
-  const int lastWord = last / 32;
-  const std::uint32_t head = ~0u << (first % 32);
-  const std::uint32_t tail = ~0u >> (31 - last % 32);
-  if (firstWord == lastWord) return bitCount(bits[firstWord] & head & tail);
-  int count = bitCount(bits[firstWord] & head) + bitCount(bits[lastWord] & tail);
-  for (int word = firstWord + 1; word < lastWord; ++word) count += bitCount(bits[word]);
-  return count;
-}
-
-bool anyIn(const std::uint32_t* bits, int first, int last) {
-  const int firstWord = first / 32;
-  const int lastWord = last / 32;
-  const std::uint32_t head = ~0u << (first % 32);
-  const std::uint32_t tail = ~0u >> (31 - last % 32);
-  if (firstWord == lastWord) return (bits[firstWord] & head & tail) != 0;
-  std::uint32_t any = (bits[firstWord] & head) | (bits[lastWord] & tail);
-  for (int word = firstWord + 1; word < lastWord; ++word) any |= bits[word];
-  return any != 0;
-}
+constinit MotionBits globsBits{};  // labelBlobs' copy of the globs plane
 
 // The first moving column of `bits` at or after `from`; there is one.
 int firstFrom(const std::uint32_t* bits, int from) {
@@ -105,10 +40,6 @@ int firstFrom(const std::uint32_t* bits, int from) {
   std::uint32_t rest = bits[word] & (~0u << (from % 32));
   while (rest == 0) rest = bits[++word];
   return word * 32 + std::countr_zero(rest);
-}
-
-[[gnu::always_inline]] inline bool bitAt(const std::uint32_t* bits, int column) {
-  return ((bits[column / 32] >> (column % 32)) & 1u) != 0;
 }
 
 // Pixels of `bits` with a moving neighbour in `other`, the row beside it (corners included).
@@ -123,51 +54,29 @@ RowBits touching(const std::uint32_t* bits, const std::uint32_t* other) {
   return result;
 }
 
-// What the records need of one strip run.
-struct RunFacts {
-  std::uint8_t rows;  // kInBottom | kInTop
-  int inBottom;
-  int pixels;
-};
-
-[[gnu::always_inline]] inline RunFacts factsOf(const std::uint32_t* bottom,
-                                               const std::uint32_t* top, int first, int last) {
-  int inBottom;
-  int inTop;
-  if (first == last) {  // specks: no counting
-    inBottom = bitAt(bottom, first);
-    inTop = bitAt(top, first);
-  } else {
-    inBottom = countIn(bottom, first, last);
-    inTop = countIn(top, first, last);
-  }
-  return {static_cast<std::uint8_t>((inBottom > 0 ? kInBottom : 0) | (inTop > 0 ? kInTop : 0)),
-          inBottom, inBottom + inTop};
-}
-
 // Cuts strip s into runs, each its own set. Returns the new run count.
 int cutStrip(int strip, int count) {
   const std::uint32_t* bottom = rowBits(2 * strip);
   const std::uint32_t* top = rowBits(2 * strip + 1);
   const std::int32_t bottomStart = 2 * strip * kColumns;
-  forEachRun(scratch.either[strip].data(), [&](int first, int last) {
+  forEachRun(table.either[strip].data(), [&](int first, int last) {
     const RunFacts facts = factsOf(bottom, top, first, last);
-    scratch.first[count] = static_cast<std::uint8_t>(first);
-    scratch.last[count] = static_cast<std::uint8_t>(last);
-    scratch.rows[count] = facts.rows;
-    scratch.pixels[count] = static_cast<std::uint16_t>(facts.pixels);
+    table.first[count] = static_cast<std::uint8_t>(first);
+    table.last[count] = static_cast<std::uint8_t>(last);
+    table.rows[count] = facts.rows;
+    table.pixels[count] = static_cast<std::uint16_t>(facts.pixels);
     // Without a pixel in the bottom row the run's first column is moving in the top row.
-    scratch.key[count] = facts.inBottom == 0    ? bottomStart + kColumns + first
-                         : bitAt(bottom, first) ? bottomStart + first
-                                                : bottomStart + firstFrom(bottom, first);
-    scratch.parent[count] = count;
+    table.key[count] = facts.inBottom == 0    ? bottomStart + kColumns + first
+                       : bitAt(bottom, first) ? bottomStart + first
+                                              : bottomStart + firstFrom(bottom, first);
+    table.parent[count] = count;
     ++count;
   });
   return count;
 }
 
 std::int32_t findRoot(std::int32_t node) {
-  auto& parent = scratch.parent;
+  auto& parent = table.parent;
   while (parent[node] != node) {
     parent[node] = parent[parent[node]];  // path halving keeps later look-ups short
     node = parent[node];
@@ -181,10 +90,10 @@ bool join(std::int32_t a, std::int32_t b) {
   a = findRoot(a);
   b = findRoot(b);
   if (a == b) return false;
-  if (scratch.key[a] < scratch.key[b]) {
-    scratch.parent[b] = a;
+  if (table.key[a] < table.key[b]) {
+    table.parent[b] = a;
   } else {
-    scratch.parent[a] = b;
+    table.parent[a] = b;
   }
   return true;
 }
@@ -195,18 +104,18 @@ int mergeWithBelow(int strip) {
   const std::uint32_t* bottom = rowBits(2 * strip);
   const std::uint32_t* belowTop = rowBits(2 * strip - 1);
   const RowBits touch = touching(bottom, belowTop);
-  const int belowEnd = scratch.stripBegin[strip];
-  const int end = scratch.stripBegin[strip + 1];
+  const int belowEnd = table.stripBegin[strip];
+  const int end = table.stripBegin[strip + 1];
   int joins = 0;
-  int below = scratch.stripBegin[strip - 1];  // first run below that can still touch a run
+  int below = table.stripBegin[strip - 1];  // first run below that can still touch a run
   for (int run = belowEnd; run < end; ++run) {
-    if ((scratch.rows[run] & kInBottom) == 0) continue;
-    const int first = scratch.first[run];
-    const int last = scratch.last[run];
-    while (below < belowEnd && scratch.last[below] + 1 < first) ++below;
-    for (int other = below; other < belowEnd && scratch.first[other] <= last + 1; ++other) {
-      const int otherFirst = scratch.first[other];
-      const int otherLast = scratch.last[other];
+    if ((table.rows[run] & kInBottom) == 0) continue;
+    const int first = table.first[run];
+    const int last = table.last[run];
+    while (below < belowEnd && table.last[below] + 1 < first) ++below;
+    for (int other = below; other < belowEnd && table.first[other] <= last + 1; ++other) {
+      const int otherFirst = table.first[other];
+      const int otherLast = table.last[other];
       // Within the run below, every moving neighbour of a column belongs to it (the columns
       // beside it are still in both its rows); just outside it, only its end column counts.
       const int from = std::max(first, otherFirst);
@@ -231,14 +140,14 @@ bool anyOf(const RowBits& bits) {
 // Cuts the strips that touch a neighbouring strip into runs and merges the runs of neighbouring
 // strips. Returns the number of regions.
 std::int32_t collectRuns(const MotionBits& motion) {
-  scratch.motion = motion.data();
+  table.motion = motion.data();
   // touchesBelow[s]: strip s touches strip s - 1.
   std::array<bool, kStrips + 1> touchesBelow{};
   for (int strip = 0; strip < kStrips; ++strip) {
     const std::uint32_t* bottom = rowBits(2 * strip);
     const std::uint32_t* top = rowBits(2 * strip + 1);
     for (int word = 0; word < kWordsPerRow; ++word) {
-      scratch.either[strip][word] = bottom[word] | top[word];
+      table.either[strip][word] = bottom[word] | top[word];
     }
     touchesBelow[strip] = strip > 0 && anyOf(touching(bottom, rowBits(2 * strip - 1)));
   }
@@ -246,14 +155,14 @@ std::int32_t collectRuns(const MotionBits& motion) {
   int joins = 0;
   int uncutRuns = 0;
   for (int strip = 0; strip < kStrips; ++strip) {
-    scratch.stripBegin[strip] = count;
-    scratch.cut[strip] = touchesBelow[strip] || touchesBelow[strip + 1];
-    if (!scratch.cut[strip]) {
-      uncutRuns += row_runs::runsOf(scratch.either[strip].data());
+    table.stripBegin[strip] = count;
+    table.cut[strip] = touchesBelow[strip] || touchesBelow[strip + 1];
+    if (!table.cut[strip]) {
+      uncutRuns += row_runs::runsOf(table.either[strip].data());
     } else {
       count = cutStrip(strip, count);
     }
-    scratch.stripBegin[strip + 1] = count;
+    table.stripBegin[strip + 1] = count;
     if (touchesBelow[strip]) joins += mergeWithBelow(strip);
   }
   return count + uncutRuns - joins;
@@ -343,10 +252,10 @@ void writeRow(std::int32_t* entries, const std::uint32_t* bits, const RowBits& e
   if (!gaps) fill(entries, kColumns, zeroFill());
   int written = 0;  // entries before this column hold their final value
   for (int run = begin; run < end; ++run) {
-    const int first = scratch.first[run];
-    const int last = scratch.last[run];
+    const int first = table.first[run];
+    const int last = table.last[run];
     if (gaps) fill(entries + written, first - written, zeroFill());
-    fill(entries + first, last - first + 1, labelFill(scratch.label[run]));
+    fill(entries + first, last - first + 1, labelFill(table.label[run]));
     written = last + 1;
   }
   if (gaps) fill(entries + written, kColumns - written, zeroFill());
@@ -357,14 +266,13 @@ void writeRow(std::int32_t* entries, const std::uint32_t* bits, const RowBits& e
 
 // A strip whose runs are regions of their own: numbered in column order, each written over its
 // columns in both rows and then masked to the moving pixels of each row.
-template <bool kRecords>
 void labelUncutStrip(AnalysisState& state, int strip, std::int32_t& regions) {
   const int bottomRow = 2 * strip;
   const std::uint32_t* bottom = rowBits(bottomRow);
   const std::uint32_t* top = rowBits(bottomRow + 1);
   std::int32_t* bottomEntries = &state.labelMap[bottomRow * kColumns];
   std::int32_t* topEntries = bottomEntries + kColumns;
-  const RowBits& either = scratch.either[strip];
+  const RowBits& either = table.either[strip];
   fill(bottomEntries, kColumns, zeroFill());
   fill(topEntries, kColumns, zeroFill());
   if (!anyOf(either)) return;
@@ -373,12 +281,6 @@ void labelUncutStrip(AnalysisState& state, int strip, std::int32_t& regions) {
     const Fill label = labelFill(regions);
     fill(bottomEntries + first, last - first + 1, label);
     fill(topEntries + first, last - first + 1, label);
-    if constexpr (kRecords) {
-      const RunFacts facts = factsOf(bottom, top, first, last);
-      state.blobBoxes[regions] = {(facts.rows & kInTop) != 0 ? bottomRow + 1 : bottomRow, last,
-                                  (facts.rows & kInBottom) != 0 ? bottomRow : bottomRow + 1, first};
-      scratch.pixelCount[regions] = facts.pixels;
-    }
   };
   // Scan order: the runs with a pixel in the bottom row first, then those only in the top row.
   bool bottomCoversAll = true;
@@ -405,87 +307,56 @@ void labelUncutStrip(AnalysisState& state, int strip, std::int32_t& regions) {
 
 // One pass over the strips in scan order: numbers the regions (the roots of a strip in the order
 // of their first pixels: those starting in the bottom row, then those starting in the top row),
-// writes the label map while the rows sit in the nearest cache, and, when the frame has records,
-// gathers every region's box and pixel count.
-template <bool kRecords>
+// and writes the label map while the rows sit in the nearest cache.
 void labelRuns(AnalysisState& state) {
   std::int32_t regions = 0;
-  const auto open = [&](int run) {
-    scratch.label[run] = ++regions;
-    if constexpr (kRecords) {
-      state.blobBoxes[regions] = {-1, -1, kRows + 1, kColumns + 1};
-      scratch.pixelCount[regions] = 0;
-    }
-  };
+  const auto open = [&](int run) { table.label[run] = ++regions; };
   for (int strip = 0; strip < kStrips; ++strip) {
-    const int begin = scratch.stripBegin[strip];
-    const int end = scratch.stripBegin[strip + 1];
+    const int begin = table.stripBegin[strip];
+    const int end = table.stripBegin[strip + 1];
     const int bottomRow = 2 * strip;
-    if (!scratch.cut[strip]) {
-      labelUncutStrip<kRecords>(state, strip, regions);
+    if (!table.cut[strip]) {
+      labelUncutStrip(state, strip, regions);
       continue;
     }
     for (int run = begin; run < end; ++run) {
-      if (scratch.parent[run] == run && (scratch.rows[run] & kInBottom) != 0) open(run);
+      if (table.parent[run] == run && (table.rows[run] & kInBottom) != 0) open(run);
     }
     for (int run = begin; run < end; ++run) {
-      if (scratch.parent[run] == run && (scratch.rows[run] & kInBottom) == 0) open(run);
+      if (table.parent[run] == run && (table.rows[run] & kInBottom) == 0) open(run);
     }
     for (int run = begin; run < end; ++run) {
-      if (scratch.parent[run] != run) scratch.label[run] = scratch.label[findRoot(run)];
+      if (table.parent[run] != run) table.label[run] = table.label[findRoot(run)];
     }
-    writeRow(&state.labelMap[bottomRow * kColumns], rowBits(bottomRow), scratch.either[strip],
-             begin, end);
+    writeRow(&state.labelMap[bottomRow * kColumns], rowBits(bottomRow), table.either[strip], begin,
+             end);
     writeRow(&state.labelMap[(bottomRow + 1) * kColumns], rowBits(bottomRow + 1),
-             scratch.either[strip], begin, end);
-    if constexpr (kRecords) {
-      for (int run = begin; run < end; ++run) {
-        BlobBox& record = state.blobBoxes[scratch.label[run]];
-        const std::uint8_t rows = scratch.rows[run];
-        const std::int32_t low = (rows & kInBottom) != 0 ? bottomRow : bottomRow + 1;
-        const std::int32_t high = (rows & kInTop) != 0 ? bottomRow + 1 : bottomRow;
-        record.maxRow = std::max(record.maxRow, high);
-        record.maxCol = std::max<std::int32_t>(record.maxCol, scratch.last[run]);
-        record.minRow = std::min(record.minRow, low);
-        record.minCol = std::min<std::int32_t>(record.minCol, scratch.first[run]);
-        scratch.pixelCount[scratch.label[run]] += scratch.pixels[run];
-      }
-    }
+             table.either[strip], begin, end);
   }
 }
 
-// Marks the regions below mindensity and takes their runs back out of the label map; only their
-// pixels are written a second time.
-void discardSmallRegions(AnalysisState& state, std::int32_t regions) {
-  const std::int32_t mindensity = state.parameters.mindensity;
-  bool anyDiscarded = false;
-  for (std::int32_t label = 1; label <= regions; ++label) {
-    const bool kept = scratch.pixelCount[label] >= mindensity;
-    scratch.kept[label] = kept;
-    if (!kept) {
-      state.blobBoxes[label].maxRow = -1;
-      anyDiscarded = true;
-    }
-  }
-  if (!anyDiscarded) return;
+// Takes the runs of the regions the statistics discarded (their record's maxRow is -1) back out
+// of the label map; only their pixels are written a second time.
+void eraseDiscardedRegions(AnalysisState& state) {
+  const auto discarded = [&](std::int32_t label) { return state.blobBoxes[label].maxRow == -1; };
   for (int strip = 0; strip < kStrips; ++strip) {
     std::int32_t* entries = &state.labelMap[2 * strip * kColumns];
-    if (!scratch.cut[strip]) {
-      forEachRun(scratch.either[strip].data(), [&](int first, int last) {
+    if (!table.cut[strip]) {
+      forEachRun(table.either[strip].data(), [&](int first, int last) {
         // The run's label, at its first column in whichever row moves there.
         const std::int32_t label = entries[first] != 0 ? entries[first] : entries[kColumns + first];
-        if (!scratch.kept[label]) {
+        if (discarded(label)) {
           fill(entries + first, last - first + 1, zeroFill());
           fill(entries + kColumns + first, last - first + 1, zeroFill());
         }
       });
       continue;
     }
-    for (int run = scratch.stripBegin[strip]; run < scratch.stripBegin[strip + 1]; ++run) {
-      if (scratch.kept[scratch.label[run]]) continue;
+    for (int run = table.stripBegin[strip]; run < table.stripBegin[strip + 1]; ++run) {
+      if (!discarded(table.label[run])) continue;
       // The run's columns hold its label or nothing, in both rows.
-      const int first = scratch.first[run];
-      const int width = scratch.last[run] - first + 1;
+      const int first = table.first[run];
+      const int width = table.last[run] - first + 1;
       fill(entries + first, width, zeroFill());
       fill(entries + kColumns + first, width, zeroFill());
     }
@@ -500,11 +371,9 @@ void labelMotion(const MotionBits& motion) {
   state.blobCount = regions + 1;
   // Records exist for labels below kMaxBlobRecords - 1 only; with more regions the frame has
   // none and its labels all stay in the map.
-  if (state.blobCount < kMaxBlobRecords) {
-    labelRuns<true>(state);
-    discardSmallRegions(state, regions);
-  } else {
-    labelRuns<false>(state);
+  labelRuns(state);
+  if (state.blobCount < kMaxBlobRecords && measureRegions(state, regions)) {
+    eraseDiscardedRegions(state);
   }
 }
 
@@ -515,9 +384,9 @@ void labelBlobs() {
     for (int bit = 0; bit < 32; ++bit) {
       bits |= static_cast<std::uint32_t>(globs[(word * 32 + bit) * kComponents] != 0.0f) << bit;
     }
-    scratch.globsBits[word] = bits;
+    globsBits[word] = bits;
   }
-  labelMotion(scratch.globsBits);
+  labelMotion(globsBits);
 }
 
 }  // namespace kinetiscan
