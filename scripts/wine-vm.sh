@@ -9,6 +9,7 @@
 #
 #   scripts/wine-vm.sh [ctest arguments...]     e.g. scripts/wine-vm.sh -R reload_test
 #   scripts/wine-vm.sh --prepare                 only the kernel and the Wine prefix, made once
+#   scripts/wine-vm.sh --job SCRIPT              runs a shell script there instead of the tests
 #
 # The tests need the win32 build (and for the determinism check the native one) made first, and
 # the packages of scripts/install-deps.sh; the two tests of the win32 tree that need no Wine run
@@ -125,12 +126,29 @@ EOF
 fi
 
 [ "${1:-}" = --prepare ] && exit 0
+# A script of one's own in the machine, for looking into a failure (KINETISCAN_WINEPREFIX is the
+# prefix to use).
+if [ "${1:-}" = --job ]; then
+  { echo "export KINETISCAN_WINEPREFIX=\"$prefix\""; cat "$2"; } >"$vm/own-job.sh"
+  status=0
+  run_in_machine "$vm/own-job.sh" || status=$?
+  rm -f "$repo"/build/*/xvfb.pid "$repo"/build/*/xvfb.display
+  exit $status
+fi
 
+# One Wine server for the whole run, its services and desktop started once before the tests:
+# otherwise every program boots them anew, which emulated takes most of a minute, and on a busy
+# machine can outlast Wine's wait for the desktop (windows then cannot be made).
 cat >"$vm/test-job.sh" <<EOF
 cd "$repo"
 export KINETISCAN_WINEPREFIX="$prefix"
+WINEPREFIX="$prefix" wineserver -p
+tools/wine/run-wine build/win32/bin/module_test.exe --gtest_list_tests >/dev/null 2>&1
 ctest --test-dir build/win32 --output-on-failure \
   -E '^(plugin_exports|analysis_cannot_include_platform)\$'$(printf ' %q' "$@")
+status=\$?
+WINEPREFIX="$prefix" wineserver -k
+exit \$status
 EOF
 status=0
 run_in_machine "$vm/test-job.sh" || status=$?
