@@ -27,10 +27,8 @@ ColumnSpan matchingColumnsPlain(const std::uint8_t* bytes, const ColourTest& tes
 void rowToBytesOnPath(const float* components, std::uint8_t* bytes, bool fromFrame) {
   switch (activePixelPath()) {
     case PixelPath::plain:
-      rowToBytes(components, bytes);
-      return;
     case PixelPath::sse2:
-      rowToBytesSse2(components, bytes);
+      rowToBytes(components, bytes);
       return;
     case PixelPath::avx2:
       rowToBytesAvx2(components, bytes);

@@ -36,8 +36,8 @@ void rowToBytesOnPath(const float* components, std::uint8_t* bytes, bool fromFra
 // `bytes` holds kRowValues values and kRowSlack more bytes of any value.
 ColumnSpan matchingColumnsOnPath(const std::uint8_t* bytes, const ColourTest& test);
 
-// The paths themselves. The vector ones exist on x86 only; AVX-512 matches with AVX2.
-void rowToBytesSse2(const float* components, std::uint8_t* bytes);
+// The paths themselves. The vector ones exist on x86 only. SSE2 converts with the plain code, which
+// the compiler vectorises for it; AVX-512 matches with AVX2.
 void rowToBytesAvx2(const float* components, std::uint8_t* bytes);
 void rowToBytesAvx512(const float* components, std::uint8_t* bytes, bool fromFrame);
 ColumnSpan matchingColumnsPlain(const std::uint8_t* bytes, const ColourTest& test);

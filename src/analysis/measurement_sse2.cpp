@@ -1,10 +1,9 @@
-// The row work of colour bounds and block averages with SSE2: each component converted through
-// double as componentToByte does, and sixteen 8-bit values matched against a colour at a time.
+// The colour match of colour bounds with SSE2, sixteen 8-bit values at a time. (Plane rows to
+// 8-bit values need no code here: the compiler vectorises the plain conversion for SSE2 as well.)
 #include <bit>
 #include <cstdint>
 
 #include "analysis/measurement_rows.h"
-#include "analysis/pixel_math.h"
 
 #if defined(__i386__) || defined(__x86_64__)
 #include <emmintrin.h>
@@ -13,35 +12,6 @@ namespace kinetiscan {
 namespace {
 
 constexpr int kLanes = 16;
-
-// Sixteen components to their 8-bit values; false, with nothing written, unless every one of them
-// fits 32 bits once scaled (NaN fails the comparison). The product in double is exact and the
-// conversion truncates, so each lane gives what componentToByte gives.
-[[gnu::always_inline]] inline bool sixteenToBytes(const float* in, std::uint8_t* out) {
-  const __m128 magnitude = _mm_castsi128_ps(_mm_set1_epi32(0x7FFFFFFF));
-  const __m128 fits = _mm_set1_ps(kFitsInt32);
-  __m128 x[4];
-  __m128 fitting = _mm_castsi128_ps(_mm_set1_epi32(-1));
-  for (int k = 0; k < 4; ++k) {
-    x[k] = _mm_loadu_ps(in + 4 * k);
-    fitting = _mm_and_ps(fitting, _mm_cmplt_ps(_mm_and_ps(x[k], magnitude), fits));
-  }
-  if (_mm_movemask_ps(fitting) != 0xF) return false;
-  const __m128d scale = _mm_set1_pd(255.0);
-  const __m128i lowByte = _mm_set1_epi32(0xFF);
-  __m128i words[4];
-  for (int k = 0; k < 4; ++k) {
-    const __m128i low = _mm_cvttpd_epi32(_mm_mul_pd(_mm_cvtps_pd(x[k]), scale));
-    const __m128i high =
-        _mm_cvttpd_epi32(_mm_mul_pd(_mm_cvtps_pd(_mm_movehl_ps(x[k], x[k])), scale));
-    // The low 8 bits, as the cast to a byte keeps them; the packs below then cannot saturate.
-    words[k] = _mm_and_si128(_mm_unpacklo_epi64(low, high), lowByte);
-  }
-  const __m128i bytes =
-      _mm_packus_epi16(_mm_packs_epi32(words[0], words[1]), _mm_packs_epi32(words[2], words[3]));
-  _mm_storeu_si128(reinterpret_cast<__m128i*>(out), bytes);
-  return true;
-}
 
 [[gnu::always_inline]] inline __m128i absoluteDifference(const std::uint8_t* at, __m128i target) {
   const __m128i value = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
@@ -99,14 +69,6 @@ ColumnSpan matching(const std::uint8_t* bytes, const ColourTest& test) {
 
 }  // namespace
 
-void rowToBytesSse2(const float* components, std::uint8_t* bytes) {
-  static_assert(kRowValues % kLanes == 0);
-  for (int i = 0; i < kRowValues; i += kLanes) {
-    if (sixteenToBytes(components + i, bytes + i)) continue;
-    for (int k = i; k < i + kLanes; ++k) bytes[k] = componentToByte(components[k]);
-  }
-}
-
 ColumnSpan matchingColumnsSse2(const std::uint8_t* bytes, const ColourTest& test) {
   return test.limit <= 255 ? matching<false>(bytes, test) : matching<true>(bytes, test);
 }
@@ -116,7 +78,6 @@ ColumnSpan matchingColumnsSse2(const std::uint8_t* bytes, const ColourTest& test
 #else
 
 namespace kinetiscan {
-void rowToBytesSse2(const float* components, std::uint8_t* bytes) { rowToBytes(components, bytes); }
 ColumnSpan matchingColumnsSse2(const std::uint8_t* bytes, const ColourTest& test) {
   return matchingColumnsPlain(bytes, test);
 }
