@@ -10,6 +10,7 @@
 #include "analysis/frame_analysis.h"
 #include "analysis/frame_view.h"
 #include "analysis/labelling.h"
+#include "analysis/pixel_pass.h"
 #include "bench_registry.h"
 
 namespace kinetiscan::bench {
@@ -62,8 +63,29 @@ void blockAverageOver(benchmark::State& bench) {
   for (auto _ : bench) benchmark::DoNotOptimize(blockAverage(source, rect, frame));
 }
 
+// The same on a forced pixel path. Arguments: path (0 plain, 1 SSE2, 2 AVX2, 3 AVX-512), then
+// what (0 colour bounds, 1 block of the retina over the whole frame; the frame's block takes no
+// path).
+void measurementOnPath(benchmark::State& bench) {
+  if (!setPixelPathForTest(static_cast<PixelPath>(bench.range(0)))) {
+    bench.SkipWithError("path not supported here");
+    return;
+  }
+  analyseFirstFrame(sceneNamed("discs"));
+  const FrameView frame = servedFrame();
+  for (auto _ : bench) {
+    if (bench.range(1) == 0) {
+      benchmark::DoNotOptimize(colourBounds(250, 250, 250, 10, false));
+    } else {
+      benchmark::DoNotOptimize(blockAverage(BlockSource::retina, kRects[0], frame));
+    }
+  }
+  resetPixelPathForTest();
+}
+
 BENCHMARK(colourBoundsWholeFrame)->Unit(benchmark::kMicrosecond);
 BENCHMARK(blockAverageOver)->ArgsProduct({{0, 1, 2}, {0, 1}})->Unit(benchmark::kMicrosecond);
+BENCHMARK(measurementOnPath)->ArgsProduct({{0, 1, 2, 3}, {0, 1}})->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 }  // namespace kinetiscan::bench

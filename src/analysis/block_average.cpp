@@ -8,6 +8,7 @@
 
 #include "analysis/analysis_state.h"
 #include "analysis/frame_view.h"
+#include "analysis/measurement_rows.h"
 #include "analysis/pixel_math.h"
 
 namespace kinetiscan {
@@ -41,11 +42,13 @@ Sums sumFrame(const FrameView& frame, Span rows, Span columns) {
 template <class RowBytes>
 Sums sumRows(Span rows, Span columns, RowBytes&& rowBytes) {
   constexpr int kRowBytes = kColumns * kComponents;
-  std::array<std::uint32_t, kRowBytes> totals{};  // at most 120 * 255 each
+  static_assert(kRows * 255 <= UINT16_MAX);
+  std::array<std::uint16_t, kRowBytes> totals{};  // at most 120 * 255 each
   std::array<std::uint8_t, kRowBytes> buffer;
   for (std::int64_t row = rows.begin; row < rows.end; ++row) {
     const std::uint8_t* bytes = rowBytes(static_cast<int>(row), buffer.data());
-    for (int i = 0; i < kRowBytes; ++i) totals[i] += bytes[i];
+    for (int i = 0; i < kRowBytes; ++i)
+      totals[i] = static_cast<std::uint16_t>(totals[i] + bytes[i]);
   }
   Sums sums{};
   for (std::int64_t column = columns.begin; column < columns.end; ++column) {
@@ -56,7 +59,7 @@ Sums sumRows(Span rows, Span columns, RowBytes&& rowBytes) {
 
 Sums sumPlaneRows(const ImagePlane& plane, Span rows, Span columns) {
   return sumRows(rows, columns, [&](int row, std::uint8_t* buffer) {
-    rowToBytes(plane[row][0].data(), buffer);
+    rowToBytesOnPath(plane[row][0].data(), buffer, false);
     return static_cast<const std::uint8_t*>(buffer);
   });
 }

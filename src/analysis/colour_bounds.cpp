@@ -1,6 +1,6 @@
 // Colour bounds over the camera plane: a row at a time, the components turned into bytes and the
-// pixels compared in fixed-length loops the compiler vectorises, with the stated per-pixel loop
-// kept as the reference for colours outside 0..255 and for the tests.
+// pixels compared on the pixel pass's path, with the stated per-pixel loop kept as the reference
+// for colours outside 0..255 and for the tests.
 #include "analysis/colour_bounds.h"
 
 #include <algorithm>
@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include "analysis/analysis_state.h"
+#include "analysis/measurement_rows.h"
 #include "analysis/pixel_math.h"
 
 namespace kinetiscan {
@@ -53,41 +54,31 @@ HostRect colourBounds(int red, int green, int blue, std::int32_t tolerance, bool
     return colourBoundsPlain(red, green, blue, tolerance, invert);
   }
   // The sum s of three byte differences is 0..765, and floor(s / 3) < tolerance exactly when
-  // s < 3 * tolerance; a limit clamped to -1..766 compares the same way.
-  const auto limit = static_cast<std::int16_t>(
-      std::clamp<std::int64_t>(3 * static_cast<std::int64_t>(tolerance), -1, 766));
-  const std::int16_t target[kComponents] = {static_cast<std::int16_t>(blue),
-                                            static_cast<std::int16_t>(green),
-                                            static_cast<std::int16_t>(red)};
+  // s < 3 * tolerance. A limit of 0 or less is above no sum and one above 765 is above every sum,
+  // so then every pixel matches or none does whatever the plane holds.
+  const std::int64_t limit = 3 * static_cast<std::int64_t>(tolerance);
+  if (limit <= 0 || limit > 765) {
+    const bool everyPixel = (limit > 765) != invert;
+    return everyPixel ? HostRect{kRows, 0, 1, kColumns - 1} : HostRect{kRows, 0, kRows, 0};
+  }
+  const ColourTest test{{static_cast<std::uint8_t>(blue), static_cast<std::uint8_t>(green),
+                         static_cast<std::uint8_t>(red)},
+                        static_cast<std::int16_t>(limit),
+                        invert};
   const AnalysisState& state = analysisState();
   std::int32_t lowRow = 1000;
   std::int32_t lowColumn = 1000;
   std::int32_t highRow = -1000;
   std::int32_t highColumn = -1000;
-  std::array<std::uint8_t, kColumns * kComponents> bytes;
-  std::array<std::uint8_t, kColumns> matches;
+  std::array<std::uint8_t, kRowValues + kRowSlack> bytes{};
   for (int row = 0; row < kRows; ++row) {
-    rowToBytes(state.cameraPlane[row][0].data(), bytes.data());
-    std::uint8_t any = 0;
-    for (int column = 0; column < kColumns; ++column) {
-      std::int16_t sum = 0;
-      for (int k = 0; k < kComponents; ++k) {
-        const auto difference =
-            static_cast<std::int16_t>(bytes[column * kComponents + k] - target[k]);
-        sum = static_cast<std::int16_t>(sum + (difference < 0 ? -difference : difference));
-      }
-      matches[column] = static_cast<std::uint8_t>((sum < limit) != invert);
-      any |= matches[column];
-    }
-    if (any == 0) continue;
-    int first = 0;
-    while (matches[first] == 0) ++first;
-    int last = kColumns - 1;
-    while (matches[last] == 0) --last;
+    rowToBytesOnPath(state.cameraPlane[row][0].data(), bytes.data(), true);
+    const ColumnSpan span = matchingColumnsOnPath(bytes.data(), test);
+    if (span.first < 0) continue;
     if (row < lowRow) lowRow = row;
     highRow = row;
-    lowColumn = std::min(lowColumn, first);
-    highColumn = std::max(highColumn, last);
+    lowColumn = std::min(lowColumn, span.first);
+    highColumn = std::max(highColumn, span.last);
   }
   if (lowColumn == 1000) lowRow = lowColumn = highRow = highColumn = 0;
   return {kRows - lowRow, lowColumn, kRows - highRow, highColumn};

@@ -3,13 +3,53 @@
 
 #include <gtest/gtest.h>
 
+#include <bit>
+#include <cmath>
 #include <cstdint>
+#include <iterator>
+#include <limits>
+#include <random>
 #include <vector>
 
 #include "analysis/analysis_state.h"
 #include "analysis/frame_view.h"
+#include "analysis/pixel_math.h"
+#include "analysis/pixel_pass.h"
 
 namespace kinetiscan::testing {
+
+inline constexpr PixelPath kPixelPaths[] = {PixelPath::plain, PixelPath::sse2, PixelPath::avx2,
+                                            PixelPath::avx512};
+
+// A plane component for the conversion to 8-bit values: mostly a frame byte's, otherwise one just
+// off it or one from either side of each edge the conversion treats apart (32 bits once scaled,
+// the infinities, NaN, signed zero, values outside 0..1 whose low byte wraps).
+inline float adversarialComponent(std::mt19937& random) {
+  using Limits = std::numeric_limits<float>;
+  static constexpr float kEdges[] = {kFitsInt32,
+                                     -kFitsInt32,
+                                     8421504.0f,
+                                     -8421504.0f,
+                                     Limits::infinity(),
+                                     -Limits::infinity(),
+                                     Limits::quiet_NaN(),
+                                     -0.0f,
+                                     -kByteScale,
+                                     256 * kByteScale,
+                                     1e30f,
+                                     Limits::denorm_min()};
+  const auto byte = static_cast<std::uint8_t>(random());
+  switch (random() % 16) {
+    case 0:
+      return kEdges[random() % std::size(kEdges)];
+    case 1:
+      return std::nextafter(byteToComponent(byte), random() % 2 ? 2.0f : -1.0f);
+    case 2:
+      return std::bit_cast<float>(static_cast<std::uint32_t>(random()));
+    default:
+      return byteToComponent(byte);
+  }
+}
 
 class AnalysisTest : public ::testing::Test {
  protected:

@@ -19,7 +19,13 @@ constexpr std::int32_t kMin = std::numeric_limits<std::int32_t>::min();
 constexpr std::int32_t kMax = std::numeric_limits<std::int32_t>::max();
 constexpr HostRect kWholeFrame{0, 0, 120, 160};
 
-using BlockAverageTest = AnalysisTest;
+class BlockAverageTest : public AnalysisTest {
+ protected:
+  void TearDown() override {
+    resetPixelPathForTest();
+    AnalysisTest::TearDown();
+  }
+};
 
 void expectColour(const ColourRecord& colour, int red, int green, int blue) {
   EXPECT_EQ(colour.red, red);
@@ -89,9 +95,10 @@ TEST_F(BlockAverageTest, PlanesContributeTheirTruncatedBytes) {
   expectColour(blockAverage(BlockSource::retina, {0, 159, 1, 160}, testFrame()), 0, 0, 0);
 }
 
-// The row-wise sums against the stated per-pixel loop, for every source, on random planes and
-// frames (with spoilt plane values and short frames) and rects inside, across and outside.
-TEST_F(BlockAverageTest, RowWiseSumsMatchThePlainLoop) {
+// Every path against the stated per-pixel loop, for every source, on random planes and frames
+// (with plane values beyond every conversion edge and short frames) and rects inside, across and
+// outside.
+TEST_F(BlockAverageTest, EveryPathMatchesThePlainLoop) {
   std::mt19937 random(44);
   const auto coordinate = [&](int size) {
     switch (random() % 6) {
@@ -109,12 +116,7 @@ TEST_F(BlockAverageTest, RowWiseSumsMatchThePlainLoop) {
     for (ImagePlane* plane : {&state().retinaPlane, &state().differencePlane}) {
       for (auto& row : *plane) {
         for (auto& pixel : row) {
-          for (float& component : pixel) {
-            component = random() % 16 == 0
-                            ? std::bit_cast<float>(static_cast<std::uint32_t>(random()))
-                            : std::nextafter(byteToComponent(static_cast<std::uint8_t>(random())),
-                                             random() % 2 ? 2.0f : -1.0f);
-          }
+          for (float& component : pixel) component = adversarialComponent(random);
         }
       }
     }
@@ -125,10 +127,14 @@ TEST_F(BlockAverageTest, RowWiseSumsMatchThePlainLoop) {
       for (BlockSource source :
            {BlockSource::frame, BlockSource::retina, BlockSource::difference}) {
         const ColourRecord want = blockAveragePlain(source, rect, testFrame());
-        const ColourRecord got = blockAverage(source, rect, testFrame());
-        ASSERT_TRUE(want.red == got.red && want.green == got.green && want.blue == got.blue &&
-                    want.extra == got.extra)
-            << "round " << round << " rect " << i << " source " << static_cast<int>(source);
+        for (PixelPath path : kPixelPaths) {
+          if (!setPixelPathForTest(path)) continue;
+          const ColourRecord got = blockAverage(source, rect, testFrame());
+          ASSERT_TRUE(want.red == got.red && want.green == got.green && want.blue == got.blue &&
+                      want.extra == got.extra)
+              << "round " << round << " rect " << i << " source " << static_cast<int>(source)
+              << " path " << static_cast<int>(path);
+        }
       }
     }
   }

@@ -19,6 +19,10 @@ constexpr std::int32_t kMax = std::numeric_limits<std::int32_t>::max();
 
 class ColourBoundsTest : public AnalysisTest {
  protected:
+  void TearDown() override {
+    resetPixelPathForTest();
+    AnalysisTest::TearDown();
+  }
   static void paint(int row, int column, std::uint8_t red, std::uint8_t green, std::uint8_t blue) {
     state().cameraPlane[row][column] = {byteToComponent(blue), byteToComponent(green),
                                         byteToComponent(red)};
@@ -88,41 +92,61 @@ TEST_F(ColourBoundsTest, ArgumentsOutsideTheirRangeAreSafe) {
   EXPECT_EQ(colourBoundsCentre({-3, 0, 0, 0}).vertical, -1);  // truncates toward zero
 }
 
-// The row-wise pass against the stated per-pixel loop: frame values, values just off them, and
-// any bit pattern (NaN, huge, negative), with colours and tolerances around every boundary.
-TEST_F(ColourBoundsTest, RowWisePassMatchesThePlainLoop) {
+// Every path against the stated per-pixel loop: planes of frame values, of values off them and
+// beyond every conversion edge, and of a few near pixels on a far background (and the reverse, for
+// invert) so that the first and last column fall anywhere; tolerances around every boundary,
+// among them the largest limit the matchers take on bytes (85) and the smallest they widen for
+// (86); colours outside 0..255.
+TEST_F(ColourBoundsTest, EveryPathMatchesThePlainLoop) {
   std::mt19937 random(43);
-  const std::int32_t tolerances[] = {kMin, -1, 0, 1, 2, 3, 10, 85, 86, 255, 256, kMax};
-  for (int round = 0; round < 24; ++round) {
-    for (auto& row : state().cameraPlane) {
-      for (auto& pixel : row) {
-        for (float& component : pixel) {
-          const auto byte = static_cast<std::uint8_t>(random());
-          switch (round % 3) {
-            case 0:
-              component = byteToComponent(byte);
-              break;
-            case 1:
-              component = std::nextafter(byteToComponent(byte), random() % 2 ? 2.0f : -1.0f);
-              break;
-            default:
-              component = random() % 8 == 0
-                              ? std::bit_cast<float>(static_cast<std::uint32_t>(random()))
-                              : byteToComponent(byte);
+  const std::int32_t tolerances[] = {kMin, -1, 0, 1, 2, 3, 10, 85, 86, 128, 255, 256, kMax};
+  for (int round = 0; round < 30; ++round) {
+    const int red = static_cast<int>(random() % 256);
+    const int green = round == 5 ? -1 : static_cast<int>(random() % 256);
+    const int blue = round == 7 ? 256 : static_cast<int>(random() % 256);
+    const bool sparse = round % 3 == 2;
+    const auto far = [](int value) { return static_cast<std::uint8_t>(value ^ 0x80); };
+    for (int row = 0; row < kRows; ++row) {
+      for (int column = 0; column < kColumns; ++column) {
+        if (!sparse) {
+          for (float& component : state().cameraPlane[row][column]) {
+            component = adversarialComponent(random);
           }
+        } else if (round % 2 == 0) {
+          paint(row, column, far(red), far(green), far(blue));
+        } else {
+          paint(row, column, static_cast<std::uint8_t>(red), static_cast<std::uint8_t>(green),
+                static_cast<std::uint8_t>(blue));
+        }
+      }
+    }
+    if (sparse) {
+      for (int i = 0; i < 6; ++i) {
+        const int row = static_cast<int>(random() % kRows);
+        const int column = i == 0   ? 0
+                           : i == 1 ? kColumns - 1
+                                    : static_cast<int>(random() % kColumns);
+        const auto near = [&](int value) {
+          return static_cast<std::uint8_t>(value + random() % 3);
+        };
+        if (round % 2 == 0) {
+          paint(row, column, near(red), near(green), near(blue));
+        } else {
+          paint(row, column, far(red), far(green), far(blue));
         }
       }
     }
     for (std::int32_t tolerance : tolerances) {
-      const int red = static_cast<int>(random() % 256);
-      const int green = round == 5 ? -1 : static_cast<int>(random() % 256);
-      const int blue = round == 7 ? 256 : static_cast<int>(random() % 256);
       for (bool invert : {false, true}) {
         const HostRect want = colourBoundsPlain(red, green, blue, tolerance, invert);
-        const HostRect got = colourBounds(red, green, blue, tolerance, invert);
-        ASSERT_TRUE(want.top == got.top && want.left == got.left && want.bottom == got.bottom &&
-                    want.right == got.right)
-            << "round " << round << " tolerance " << tolerance << " invert " << invert;
+        for (PixelPath path : kPixelPaths) {
+          if (!setPixelPathForTest(path)) continue;
+          const HostRect got = colourBounds(red, green, blue, tolerance, invert);
+          ASSERT_TRUE(want.top == got.top && want.left == got.left && want.bottom == got.bottom &&
+                      want.right == got.right)
+              << "round " << round << " tolerance " << tolerance << " invert " << invert << " path "
+              << static_cast<int>(path);
+        }
       }
     }
   }

@@ -28,8 +28,6 @@ namespace {
 using Limits = std::numeric_limits<float>;
 constexpr float kNaN = Limits::quiet_NaN();
 constexpr float kInfinity = Limits::infinity();
-constexpr PixelPath kPaths[] = {PixelPath::plain, PixelPath::sse2, PixelPath::avx2,
-                                PixelPath::avx512};
 
 class PixelPassTest : public AnalysisTest {
  protected:
@@ -54,7 +52,7 @@ class PixelPassTest : public AnalysisTest {
   static void expectPathsAgree(const std::string& what) {
     const std::vector<std::uint8_t> before = snapshot();
     std::vector<std::uint8_t> plain;
-    for (PixelPath path : kPaths) {
+    for (PixelPath path : kPixelPaths) {
       if (!setPixelPathForTest(path)) continue;
       for (AdaptationMethod method : {AdaptationMethod::division, AdaptationMethod::reciprocal}) {
         if (path == PixelPath::plain && method == AdaptationMethod::reciprocal) continue;
@@ -169,13 +167,13 @@ TEST_F(PixelPassTest, TheWidestSupportedPathIsTheDefault) {
   const char* const names[] = {"plain", "sse2", "avx2", "avx512"};
   PixelPath widest = PixelPath::plain;
   std::string compared;
-  for (PixelPath path : kPaths) {
+  for (PixelPath path : kPixelPaths) {
     if (!pixelPathSupported(path)) continue;
     widest = path;
     compared += std::string(" ") + names[static_cast<int>(path)];
   }
   EXPECT_EQ(activePixelPath(), widest);
-  for (PixelPath path : kPaths) EXPECT_EQ(setPixelPathForTest(path), pixelPathSupported(path));
+  for (PixelPath path : kPixelPaths) EXPECT_EQ(setPixelPathForTest(path), pixelPathSupported(path));
   resetPixelPathForTest();
   EXPECT_EQ(activePixelPath(), widest);
   std::printf("pixel paths compared:%s\n", compared.c_str());

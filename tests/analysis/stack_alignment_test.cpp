@@ -1,6 +1,7 @@
-// A 32-bit Windows host may call with its stack aligned to 4 bytes only. The analysis must then
-// still run every pixel path (the wide ones keep 16- and 32-byte values on the stack) and give
-// the same planes as from an aligned stack. Only the i686 build can be called that way.
+// A 32-bit Windows host may call with its stack aligned to 4 bytes only. The analysis and the
+// measurements must then still run every pixel path (the wide ones keep 16- and 32-byte values on
+// the stack) and give the same results as from an aligned stack. Only the i686 build can be called
+// that way.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -8,6 +9,8 @@
 #include <random>
 #include <vector>
 
+#include "analysis/block_average.h"
+#include "analysis/colour_bounds.h"
 #include "analysis/frame_analysis.h"
 #include "analysis/pixel_pass.h"
 #include "analysis_fixture.h"
@@ -47,6 +50,40 @@ TEST_F(StackAlignmentTest, EveryPathRunsFromAMisalignedStack) {
       callWithStackOffset(
           +[] { analyseFrame(testFrame()); }, offset);
       ASSERT_EQ(std::memcmp(&state(), aligned.data(), aligned.size()), 0)
+          << "path " << static_cast<int>(path) << " offset " << offset;
+    }
+  }
+  resetPixelPathForTest();
+}
+
+// The measurements' results, as one set of bytes.
+struct Measured {
+  HostRect bounds;
+  ColourRecord blocks[3];
+};
+Measured measured;
+FrameView measuredFrame;
+
+void measure() {
+  measured.bounds = colourBounds(200, 100, 50, 60, false);
+  const BlockSource sources[] = {BlockSource::frame, BlockSource::retina, BlockSource::difference};
+  for (int i = 0; i < 3; ++i)
+    measured.blocks[i] = blockAverage(sources[i], {5, 3, 97, 151}, measuredFrame);
+}
+
+TEST_F(StackAlignmentTest, EveryPathMeasuresFromAMisalignedStack) {
+  std::mt19937 random(5);
+  for (std::uint8_t& byte : frameBytes()) byte = static_cast<std::uint8_t>(random());
+  analyseFrame(testFrame());
+  measuredFrame = testFrame();
+  measure();
+  const Measured aligned = measured;
+  for (PixelPath path : {PixelPath::sse2, PixelPath::avx2, PixelPath::avx512}) {
+    if (!setPixelPathForTest(path)) continue;
+    for (std::uint32_t offset = 4; offset < 32; offset += 4) {
+      measured = {};
+      callWithStackOffset(&measure, offset);
+      ASSERT_EQ(std::memcmp(&measured, &aligned, sizeof aligned), 0)
           << "path " << static_cast<int>(path) << " offset " << offset;
     }
   }

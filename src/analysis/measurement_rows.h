@@ -1,0 +1,47 @@
+// The row work of colour bounds and block averages on each pixel path: plane components to their
+// 8-bit values, and the first and last column of a row of 8-bit values near (or not near) a colour.
+// Every path gives exactly what the plain one gives.
+#pragma once
+
+#include <cstdint>
+
+#include "analysis/analysis_state.h"
+
+namespace kinetiscan {
+
+// A row of 8-bit values and the slack the row matchers may read past its end (never used).
+inline constexpr int kRowValues = kColumns * kComponents;
+inline constexpr int kRowSlack = 64;
+
+// A pixel of 8-bit values b matches when (|b0 - target0| + |b1 - target1| + |b2 - target2| <
+// limit) != invert. Limits of 0 or less and above 765 need no pixel looked at; the matchers are
+// called with 1 .. 765.
+struct ColourTest {
+  std::uint8_t target[kComponents];  // blue, green, red
+  std::int16_t limit;
+  bool invert;
+};
+
+// The first and the last matching column of a row; first is -1 when none matches.
+struct ColumnSpan {
+  int first;
+  int last;
+};
+
+// kRowValues plane components to the values componentToByte gives, on the active pixel path.
+// `fromFrame` says the components are most likely frame bytes converted, as the camera plane's
+// are: a path may then try a cheaper conversion first that it checks.
+void rowToBytesOnPath(const float* components, std::uint8_t* bytes, bool fromFrame);
+
+// `bytes` holds kRowValues values and kRowSlack more bytes of any value.
+ColumnSpan matchingColumnsOnPath(const std::uint8_t* bytes, const ColourTest& test);
+
+// The paths themselves. The vector ones exist on x86 only. SSE2 converts with the plain code, which
+// the compiler vectorises for it; AVX-512 matches with AVX2.
+void rowToBytesAvx2(const float* components, std::uint8_t* bytes);
+void rowToBytesAvx512(const float* components, std::uint8_t* bytes, bool fromFrame);
+ColumnSpan matchingColumnsPlain(const std::uint8_t* bytes, const ColourTest& test);
+ColumnSpan matchingColumnsSse2(const std::uint8_t* bytes, const ColourTest& test);
+ColumnSpan matchingColumnsAvx2(const std::uint8_t* bytes, const ColourTest& test);
+
+}  // namespace kinetiscan
