@@ -4,6 +4,7 @@
 // messages in as plain integers and delivers the frames.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -59,6 +60,8 @@ struct CaptureRecord {
   int dialogsShown = 0;
   int formatsAccepted = 0;
   int framesDelivered = 0;
+  // How long the frame callback of the last delivered frame took, for timing the host's road.
+  std::int64_t lastCallbackNanoseconds = 0;
 };
 
 class CaptureDevice {
@@ -79,6 +82,7 @@ class CaptureDevice {
 
   // The next preview frame: its bytes and the used count (0 when the source has run out).
   std::uint32_t nextFrame(const std::uint8_t** data);
+  void noteCallbackTime(std::int64_t nanoseconds) { record_.lastCallbackNanoseconds = nanoseconds; }
 
  private:
   bool acceptFormat(const std::uint8_t* record, std::uintptr_t size) const;
@@ -138,7 +142,11 @@ bool deliverPreviewFrame(Window window, std::shared_ptr<CaptureDevice> device,
   header.dwBytesUsed = used;
   header.dwTimeCaptured = timeCaptured;
   // The callback may destroy this very window; `device` keeps the frame alive until it returns.
+  const auto start = std::chrono::steady_clock::now();
   reinterpret_cast<Callback>(device->frameCallback())(window, &header);
+  device->noteCallbackTime(
+      std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() - start)
+          .count());
   return true;
 }
 
