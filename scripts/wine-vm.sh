@@ -143,7 +143,7 @@ cat >"$vm/test-job.sh" <<EOF
 cd "$repo"
 export KINETISCAN_WINEPREFIX="$prefix"
 WINEPREFIX="$prefix" wineserver -p
-tools/wine/run-wine build/win32/bin/module_test.exe --gtest_list_tests >/dev/null 2>&1
+tools/wine/run-wine build/win32/bin/objects_test.exe --gtest_list_tests >/dev/null 2>&1
 ctest --test-dir build/win32 --output-on-failure \
   -E '^(plugin_exports|analysis_cannot_include_platform)\$'$(printf ' %q' "$@")
 status=\$?
