@@ -129,18 +129,35 @@ bool valuesMayStay(const host::Values& values) {
   return values.valueLog.failures[7] != kOk || values.listLog.failures[4] != kOk;
 }
 
-host::Rig& freshRig() {
+namespace {
+
+host::Rig& theRig() {
   static host::Rig rig;
-  rig.reset();
   return rig;
 }
 
-void requireBalanced(host::Rig& rig, bool judgeValues) {
+// Whether an input began on the rig and has not ended through endInput (a target that returned
+// early): the next input must reset it first.
+bool inputOpen = false;
+
+}  // namespace
+
+host::Rig& freshRig() {
+  host::Rig& rig = theRig();
+  if (inputOpen) rig.reset();
+  inputOpen = true;
+  return rig;
+}
+
+void endInput(host::Rig& rig, bool judgeValues) {
   const std::vector<std::string> leftovers = rig.leftovers(judgeValues);
-  if (leftovers.empty()) return;
-  for (const std::string& leftover : leftovers)
-    std::fprintf(stderr, "left over: %s\n", leftover.c_str());
-  std::abort();
+  if (!leftovers.empty()) {
+    for (const std::string& leftover : leftovers)
+      std::fprintf(stderr, "left over: %s\n", leftover.c_str());
+    std::abort();
+  }
+  rig.reset();
+  inputOpen = false;
 }
 
 }  // namespace kinetiscan::fuzz

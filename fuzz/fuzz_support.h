@@ -24,11 +24,14 @@ void injectServiceFailure(host::Values& values, FuzzedDataProvider& input);
 // Whether a position now fails that keeps values alive on the host's side (releases, appends).
 bool valuesMayStay(const host::Values& values);
 
-// The process's one rig, reset to a new rig's state: each input starts where a fresh host would,
-// without paying for building one.
+// The process's one rig, in a new rig's state: each input starts where a fresh host would, without
+// paying for building one.
 host::Rig& freshRig();
 
-// Releases everything and aborts with the reason when the run left anything over.
-void requireBalanced(host::Rig& rig, bool judgeValues);
+// Ends an input: releases everything, aborts with the reason when the input left anything over,
+// and resets the rig for the next one. Resetting here rather than at the next input's start frees
+// within the input all it allocated, so libFuzzer sees as many frees as mallocs and runs its leak
+// check only for inputs that really keep heap memory.
+void endInput(host::Rig& rig, bool judgeValues);
 
 }  // namespace kinetiscan::fuzz
