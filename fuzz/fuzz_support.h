@@ -21,6 +21,12 @@ HostRect anyRect(FuzzedDataProvider& input);
 camera::Frame anyFrame(FuzzedDataProvider& input);
 // Makes some service positions fail, or heals them.
 void injectServiceFailure(host::Values& values, FuzzedDataProvider& input);
+// Host failures at any call: an allocation refused, a service refused to the next request for
+// it, or a service position failing.
+void injectHostFailure(host::Rig& rig, FuzzedDataProvider& input);
+// The capture driver mid-session: frames of another size, one message refused from now on, or
+// gone.
+void changeDriver(host::Rig& rig, FuzzedDataProvider& input);
 // Whether a position now fails that keeps values alive on the host's side (releases, appends).
 bool valuesMayStay(const host::Values& values);
 
