@@ -87,6 +87,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       }
     }
   }
-  fuzz::requireBalanced(rig, true);
+  fuzz::endInput(rig, true);
   return 0;
 }

@@ -1,7 +1,8 @@
 // Sequences of host calls decoded from the input: member and sprite properties and methods with
 // every name and random ones, values of every kind, drawing with random rects, levels and views,
 // members and interface objects made and released, registration and the entry points, with host
-// failures injected in between. Every input ends with the books balanced.
+// failures (allocations, services, service positions) and driver changes injected in between. Every
+// input ends with the books balanced.
 #include <vector>
 
 #include "fuzz/fuzz_support.h"
@@ -184,7 +185,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   rig.addOurCast();
   bool valuesMayStay = false;
   for (int step = 0; step < fuzz::kMaxSteps && input.remaining_bytes() > 0; ++step) {
-    switch (input.ConsumeIntegralInRange(0, 10)) {
+    switch (input.ConsumeIntegralInRange(0, 11)) {
       case 0:
         if (rig.members.size() < fuzz::kMaxMembers) rig.createMember();
         break;
@@ -218,17 +219,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
         break;
       case 8:
-        rig.deliver({fuzz::anyFrame(input)});
+        if (rig.behaviour.installed)
+          rig.deliver({fuzz::anyFrame(input)});  // a driver gone sends none
         break;
       case 9:
         fuzz::moduleOperation(rig, input);
         break;
+      case 10:
+        fuzz::changeDriver(rig, input);
+        break;
       default:
-        fuzz::injectServiceFailure(rig.world->values, input);
+        fuzz::injectHostFailure(rig, input);
         valuesMayStay = valuesMayStay || fuzz::valuesMayStay(rig.world->values);
         break;
     }
   }
-  fuzz::requireBalanced(rig, !valuesMayStay);
+  fuzz::endInput(rig, !valuesMayStay);
   return 0;
 }

@@ -75,7 +75,14 @@ HostRect anyRect(FuzzedDataProvider& input) {
 }
 
 HostValue anyValue(host::Values& values, FuzzedDataProvider& input) {
-  switch (input.ConsumeIntegralInRange(0, 9)) {
+  // Every kind code the host knows, with the host's default content for it.
+  constexpr std::int32_t kKinds[] = {host::kValueVoid,   host::kValueInteger, host::kValueSymbol,
+                                     host::kValueString, host::kValueList,    host::kValueFloat,
+                                     host::kValuePoint,  host::kValueRect,    host::kValueImage,
+                                     host::kValueColour};
+  switch (input.ConsumeIntegralInRange(0, 10)) {
+    case 10:
+      return values.ofKind(input.PickValueInArray(kKinds));
     case 0:
       return values.integer(input.ConsumeIntegral<std::int32_t>());
     case 1:
@@ -114,6 +121,45 @@ camera::Frame anyFrame(FuzzedDataProvider& input) {
   return frame;
 }
 
+void injectHostFailure(host::Rig& rig, FuzzedDataProvider& input) {
+  switch (input.ConsumeIntegralInRange(0, 3)) {
+    case 0:
+      rig.host->allocator.refuseRequest(input.ConsumeIntegralInRange(0, 8));
+      break;
+    case 1: {
+      constexpr const Guid* kServices[] = {&kValueServicesId, &kListServicesId,
+                                           &kColorServicesId, &kImageServicesId,
+                                           &kMovieServicesId, &kWindowServicesId};
+      rig.host->refuseService(*input.PickValueInArray(kServices));
+      break;
+    }
+    case 2:
+      rig.host->offerAllServices();
+      break;
+    default:
+      injectServiceFailure(rig.world->values, input);
+      break;
+  }
+}
+
+void changeDriver(host::Rig& rig, FuzzedDataProvider& input) {
+  constexpr std::uint32_t kFrameSizes[] = {57600, 57599, 57601, 1, 3, 0, 38400, 115200};
+  switch (input.ConsumeIntegralInRange(0, 2)) {
+    case 0:
+      rig.behaviour.frameBytes = input.PickValueInArray(kFrameSizes);
+      break;
+    case 1:
+      // kCapStart to kCapEnd: any capture message may be refused from now on.
+      rig.behaviour.refusedMessage = input.ConsumeIntegralInRange<std::uint32_t>(0x400, 0x4FF);
+      break;
+    default:
+      rig.behaviour.installed = false;  // gone: no connection on the next open
+      rig.frames.frames.clear();
+      break;
+  }
+  standin::installCamera(rig.behaviour, &rig.frames);
+}
+
 void injectServiceFailure(host::Values& values, FuzzedDataProvider& input) {
   host::ServiceLog* logs[] = {&values.valueLog, &values.listLog, &values.colorLog,
                               &values.imageLog};
@@ -129,18 +175,35 @@ bool valuesMayStay(const host::Values& values) {
   return values.valueLog.failures[7] != kOk || values.listLog.failures[4] != kOk;
 }
 
-host::Rig& freshRig() {
+namespace {
+
+host::Rig& theRig() {
   static host::Rig rig;
-  rig.reset();
   return rig;
 }
 
-void requireBalanced(host::Rig& rig, bool judgeValues) {
+// Whether an input began on the rig and has not ended through endInput (a target that returned
+// early): the next input must reset it first.
+bool inputOpen = false;
+
+}  // namespace
+
+host::Rig& freshRig() {
+  host::Rig& rig = theRig();
+  if (inputOpen) rig.reset();
+  inputOpen = true;
+  return rig;
+}
+
+void endInput(host::Rig& rig, bool judgeValues) {
   const std::vector<std::string> leftovers = rig.leftovers(judgeValues);
-  if (leftovers.empty()) return;
-  for (const std::string& leftover : leftovers)
-    std::fprintf(stderr, "left over: %s\n", leftover.c_str());
-  std::abort();
+  if (!leftovers.empty()) {
+    for (const std::string& leftover : leftovers)
+      std::fprintf(stderr, "left over: %s\n", leftover.c_str());
+    std::abort();
+  }
+  rig.reset();
+  inputOpen = false;
 }
 
 }  // namespace kinetiscan::fuzz

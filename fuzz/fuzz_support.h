@@ -21,14 +21,23 @@ HostRect anyRect(FuzzedDataProvider& input);
 camera::Frame anyFrame(FuzzedDataProvider& input);
 // Makes some service positions fail, or heals them.
 void injectServiceFailure(host::Values& values, FuzzedDataProvider& input);
+// Host failures at any call: an allocation refused, a service refused to the next request for
+// it, or a service position failing.
+void injectHostFailure(host::Rig& rig, FuzzedDataProvider& input);
+// The capture driver mid-session: frames of another size, one message refused from now on, or
+// gone.
+void changeDriver(host::Rig& rig, FuzzedDataProvider& input);
 // Whether a position now fails that keeps values alive on the host's side (releases, appends).
 bool valuesMayStay(const host::Values& values);
 
-// The process's one rig, reset to a new rig's state: each input starts where a fresh host would,
-// without paying for building one.
+// The process's one rig, in a new rig's state: each input starts where a fresh host would, without
+// paying for building one.
 host::Rig& freshRig();
 
-// Releases everything and aborts with the reason when the run left anything over.
-void requireBalanced(host::Rig& rig, bool judgeValues);
+// Ends an input: releases everything, aborts with the reason when the input left anything over,
+// and resets the rig for the next one. Resetting here rather than at the next input's start frees
+// within the input all it allocated, so libFuzzer sees as many frees as mallocs and runs its leak
+// check only for inputs that really keep heap memory.
+void endInput(host::Rig& rig, bool judgeValues);
 
 }  // namespace kinetiscan::fuzz

@@ -41,6 +41,7 @@ class Host {
   // Services hostCallback position 0 hands out; each request takes a reference.
   void offerService(const Guid& id, Unknown* service);
   void refuseService(const Guid& id) { refused_.insert(key(id)); }
+  void offerAllServices() { refused_.clear(); }
   int serviceRequests(const Guid& id) const;
 
   Plugin& plugin;

@@ -51,6 +51,7 @@ void Rig::reset() {
   standin::installCamera(behaviour, &frames);
   host->allocator.refuseNext(0);
   host->allocator.refuseRequest(0);
+  host->offerAllServices();
   assetCallback->serviceAnswer = kOk;
   spriteCallback->spriteNumber = kSpriteNumber;
   spriteCallback->serviceAnswer = kOk;
