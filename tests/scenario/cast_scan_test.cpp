@@ -93,6 +93,26 @@ TEST_F(CastScan, WithoutAMemberOfTheTypeCaptureStops) {
   EXPECT_EQ(deliver({uniformFrame(10)}), 0) << "no frames once closed";
 }
 
+// After a scan closed capture, a member made again reopens it; the scan that then finds the
+// member starts the background afresh from the frame in hand.
+TEST_F(CastScan, CaptureAScanClosedStartsAfreshWhenAMemberIsMadeAgain) {
+  castWith({{1, "Kinetiscan"}});
+  member_ = createMember();
+  ASSERT_EQ(deliver({uniformFrame(10)}), 1);
+  world_->movies.closeMovies();
+  ASSERT_EQ(deliver({uniformFrame(10)}), 1);
+  ASSERT_FALSE(capturing());
+  castWith({{1, "Kinetiscan"}});
+  CastMemberInterface* again = createMember();
+  ASSERT_NE(again, nullptr);
+  EXPECT_EQ(deliver({uniformFrame(200)}), 1);
+  HostValue average{};
+  ASSERT_EQ(call("differenceblock", {world_->values.rect({0, 0, 120, 160})}, &average), kOk);
+  EXPECT_EQ(valueOf(average).colour.red, 0) << "the background is the frame the scan met";
+  release(average);
+  destroyMember(again);
+}
+
 TEST_F(CastScan, AWalkThatNeverReturnsIsBounded) {
   const std::int32_t movie = world_->movies.addMovie();
   world_->movies.addCast(movie, host::CastSetup{{{1, "Kinetiscan"}}, {1}, true});
