@@ -52,20 +52,12 @@ constexpr int kBlock = 16;
   return _mm256_or_si256(_mm256_subs_epu8(value, target), _mm256_subs_epu8(target, value));
 }
 
-// Bit l set where lane l of a step starting at a value index of residue r modulo 3 starts a pixel.
-constexpr std::uint32_t pixelStarts(int r) {
-  std::uint32_t bits = 0;
-  for (int lane = 0; lane < kLanes; ++lane) {
-    if ((r + lane) % 3 == 0) bits |= 1u << lane;
-  }
-  return bits;
-}
-
 // As the SSE2 matcher, 32 lanes a step. The 16-bit sums are unpacked and packed back within each
 // 128-bit half, so the packed comparison is in lane order again.
 template <bool kSixteenBit>
 ColumnSpan matching(const std::uint8_t* bytes, const ColourTest& test) {
-  constexpr std::uint32_t kStarts[3] = {pixelStarts(0), pixelStarts(1), pixelStarts(2)};
+  constexpr std::uint32_t kStarts[3] = {pixelStarts(kLanes, 0), pixelStarts(kLanes, 1),
+                                        pixelStarts(kLanes, 2)};
   const __m256i blue = _mm256_set1_epi8(static_cast<char>(test.target[0]));
   const __m256i green = _mm256_set1_epi8(static_cast<char>(test.target[1]));
   const __m256i red = _mm256_set1_epi8(static_cast<char>(test.target[2]));

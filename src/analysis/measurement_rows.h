@@ -28,6 +28,16 @@ struct ColumnSpan {
   int last;
 };
 
+// For the vector matchers: bit l set where lane l of a step of `lanes` values, starting at a value
+// index of residue r modulo 3, starts a pixel.
+constexpr std::uint32_t pixelStarts(int lanes, int r) {
+  std::uint32_t bits = 0;
+  for (int lane = 0; lane < lanes; ++lane) {
+    if ((r + lane) % 3 == 0) bits |= 1u << lane;
+  }
+  return bits;
+}
+
 // kRowValues plane components to the values componentToByte gives, on the active pixel path.
 // `fromFrame` says the components are most likely frame bytes converted, as the camera plane's
 // are: a path may then try a cheaper conversion first that it checks.

@@ -18,21 +18,13 @@ constexpr int kLanes = 16;
   return _mm_or_si128(_mm_subs_epu8(value, target), _mm_subs_epu8(target, value));
 }
 
-// Bit l set where lane l of a step starting at a value index of residue r modulo 3 starts a pixel.
-constexpr std::uint32_t pixelStarts(int r) {
-  std::uint32_t bits = 0;
-  for (int lane = 0; lane < kLanes; ++lane) {
-    if ((r + lane) % 3 == 0) bits |= 1u << lane;
-  }
-  return bits;
-}
-
 // Lane l of a step holds, at the offsets 0, 1 and 2, the three values of the pixel starting at
 // value i + l; only the lanes that start a pixel are kept. A limit up to 255 works on saturated
 // bytes: a sum of 255 or more saturates to 255, which is below no such limit.
 template <bool kSixteenBit>
 ColumnSpan matching(const std::uint8_t* bytes, const ColourTest& test) {
-  constexpr std::uint32_t kStarts[3] = {pixelStarts(0), pixelStarts(1), pixelStarts(2)};
+  constexpr std::uint32_t kStarts[3] = {pixelStarts(kLanes, 0), pixelStarts(kLanes, 1),
+                                        pixelStarts(kLanes, 2)};
   const __m128i blue = _mm_set1_epi8(static_cast<char>(test.target[0]));
   const __m128i green = _mm_set1_epi8(static_cast<char>(test.target[1]));
   const __m128i red = _mm_set1_epi8(static_cast<char>(test.target[2]));
