@@ -92,17 +92,18 @@ std::intptr_t CaptureDevice::handle(std::uint32_t message, std::uintptr_t wParam
   }
 }
 
-std::uint32_t CaptureDevice::nextFrame(const std::uint8_t** data) {
+bool CaptureDevice::nextFrame(const std::uint8_t** data, std::uint32_t* used) {
   *data = nullptr;
-  if (source_ == nullptr || !source_->next(frame_)) return 0;
-  const std::uint32_t used = formatSet_ ? behaviour_.frameBytes : behaviour_.ownFormatBytes;
-  delivered_.assign(used, 0);
-  // A driver set to deliver no bytes has no buffer to copy into.
-  const std::size_t copied = std::min<std::size_t>(used, frame_.size());
+  *used = 0;
+  if (source_ == nullptr || !source_->next(frame_)) return false;
+  *used = formatSet_ ? behaviour_.frameBytes : behaviour_.ownFormatBytes;
+  // A header with no bytes used still points at a buffer, as a driver's does.
+  delivered_.assign(std::max<std::uint32_t>(*used, 1), 0);
+  const std::size_t copied = std::min<std::size_t>(*used, frame_.size());
   if (copied != 0) std::memcpy(delivered_.data(), frame_.data(), copied);
   ++record_.framesDelivered;
   *data = delivered_.data();
-  return used;
+  return true;
 }
 
 }  // namespace kinetiscan::camera

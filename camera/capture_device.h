@@ -80,8 +80,9 @@ class CaptureDevice {
   std::uint32_t previewRate() const { return previewRate_; }
   bool connected() const { return connected_; }
 
-  // The next preview frame: its bytes and the used count (0 when the source has run out).
-  std::uint32_t nextFrame(const std::uint8_t** data);
+  // The next preview frame: its bytes and their count, which a driver set so may make 0; false
+  // when the source has run out.
+  bool nextFrame(const std::uint8_t** data, std::uint32_t* used);
   void noteCallbackTime(std::int64_t nanoseconds) { record_.lastCallbackNanoseconds = nanoseconds; }
 
  private:
@@ -134,8 +135,8 @@ bool deliverPreviewFrame(Window window, std::shared_ptr<CaptureDevice> device,
                          std::uint32_t timeCaptured) {
   if (!device->previewing()) return false;
   const std::uint8_t* data = nullptr;
-  const std::uint32_t used = device->nextFrame(&data);
-  if (used == 0) return false;
+  std::uint32_t used = 0;
+  if (!device->nextFrame(&data, &used)) return false;
   VideoHeader header{};
   header.lpData = const_cast<std::uint8_t*>(data);
   header.dwBufferLength = used;

@@ -178,8 +178,29 @@ bool valuesMayStay(const host::Values& values) {
 namespace {
 
 host::Rig& theRig() {
+#if defined(_WIN32)
+  // Under Wine the rig drives Kinetiscan.x32 itself, as a host loads it.
+  static host::Rig rig(camera::DriverBehaviour{}, host::pluginFile());
+#else
   static host::Rig rig;
+#endif
   return rig;
+}
+
+std::uint64_t journalOfLastInput = 0;
+
+// What a script sees of the planes, the label map and the region records, and what the user saw
+// of message boxes.
+void readEverything(host::Rig& rig) {
+  for (const standin::MessageBoxRecord& box : standin::messageBoxes()) {
+    const std::string seen = box.text + '\n' + box.caption + '\n' + std::to_string(box.style);
+    rig.note(seen.data(), seen.size());
+  }
+  if (rig.members.empty()) return;
+  constexpr const char* kReads[] = {"adaptivity",  "sensitivity",     "mindensity",
+                                    "cameraimage", "retinaimage",     "differenceimage",
+                                    "globsimage",  "boundingboxlist", "loclist"};
+  for (const char* name : kReads) rig.getProperty(rig.members.front(), name);
 }
 
 // Whether an input began on the rig and has not ended through endInput (a target that returned
@@ -195,7 +216,15 @@ host::Rig& freshRig() {
   return rig;
 }
 
+void startJournals() { theRig().journalling = true; }
+
+std::uint64_t lastJournal() { return journalOfLastInput; }
+
 void endInput(host::Rig& rig, bool judgeValues) {
+  if (rig.journalling) {
+    readEverything(rig);
+    journalOfLastInput = rig.journal;
+  }
   const std::vector<std::string> leftovers = rig.leftovers(judgeValues);
   if (!leftovers.empty()) {
     for (const std::string& leftover : leftovers)

@@ -40,4 +40,10 @@ host::Rig& freshRig();
 // check only for inputs that really keep heap memory.
 void endInput(host::Rig& rig, bool judgeValues);
 
+// Replays that compare targets: from now on every input's answers fold into a journal, which ends
+// with the parameters, the four images and both region lists read through the first member
+// alive; lastJournal() is the journal of the input that ended last.
+void startJournals();
+std::uint64_t lastJournal();
+
 }  // namespace kinetiscan::fuzz

@@ -1,38 +1,55 @@
 // Runs a fuzz target over files, or over every file of the folders given, without libFuzzer: the
-// coverage build counts the corpus this way. Prints how many inputs ran.
+// coverage build counts the corpus this way, and the test suites replay the corpus on both
+// targets. With --journal first, prints one line per input in file name order, the name and the
+// journal of what the plug-in answered, for comparing targets; KINETISCAN_JOURNAL_TRACE=1 also
+// prints every entry of the journals to stderr. Prints how many inputs ran. (Under Wine, name
+// the files: iterating a folder there never returned.)
+#include <algorithm>
+#include <cinttypes>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <vector>
 
+#include "fuzz/fuzz_support.h"
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size);
 
-namespace {
-
-void replay(const std::filesystem::path& file, int* count) {
-  std::ifstream stream(file, std::ios::binary);
-  const std::vector<char> bytes{std::istreambuf_iterator<char>(stream), {}};
-  LLVMFuzzerTestOneInput(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
-  ++*count;
-}
-
-}  // namespace
-
 int main(int argc, char** argv) {
-  int count = 0;
-  for (int i = 1; i < argc; ++i) {
+  int first = 1;
+  const bool journals = argc > 1 && std::strcmp(argv[1], "--journal") == 0;
+  if (journals) {
+    kinetiscan::fuzz::startJournals();
+    first = 2;
+  }
+  std::vector<std::filesystem::path> files;
+  for (int i = first; i < argc; ++i) {
     const std::filesystem::path path = argv[i];
     std::error_code error;
     if (std::filesystem::is_directory(path, error)) {
       for (const auto& entry : std::filesystem::directory_iterator(path, error)) {
-        if (entry.is_regular_file()) replay(entry.path(), &count);
+        if (entry.is_regular_file()) files.push_back(entry.path());
       }
     } else {
-      replay(path, &count);
+      files.push_back(path);
     }
   }
-  std::printf("%s: %d inputs replayed\n", argc > 0 ? argv[0] : "replay", count);
+  std::sort(files.begin(), files.end(),
+            [](const auto& a, const auto& b) { return a.filename() < b.filename(); });
+  for (const std::filesystem::path& file : files) {
+    std::ifstream stream(file, std::ios::binary);
+    const std::vector<char> bytes{std::istreambuf_iterator<char>(stream), {}};
+    LLVMFuzzerTestOneInput(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
+    if (journals) {
+      std::printf("%s %016" PRIx64 "\n", file.filename().string().c_str(),
+                  kinetiscan::fuzz::lastJournal());
+      std::fflush(stdout);  // a replay that stops shows where
+    }
+  }
+  std::fprintf(journals ? stderr : stdout, "%s: %zu inputs replayed\n",
+               argc > 0 ? argv[0] : "replay", files.size());
   return 0;
 }

@@ -25,6 +25,12 @@ std::int32_t ReferenceCount::release() {
   return --count_;
 }
 
+std::int64_t Ledger::referencesHeld() const {
+  std::int64_t held = 0;
+  for (const ReferenceCount* count : live_) held += count->count() - count->start();
+  return held;
+}
+
 std::vector<std::string> Ledger::imbalances() const {
   std::vector<std::string> lines = faults_;
   for (const ReferenceCount* count : live_) {

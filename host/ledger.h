@@ -39,6 +39,8 @@ class Ledger {
   std::vector<std::string> imbalances() const;
   void recordFault(std::string fault) { faults_.push_back(std::move(fault)); }
   std::size_t liveObjects() const { return live_.size(); }
+  // References held beyond their starting counts, over every live interface.
+  std::int64_t referencesHeld() const;
 
  private:
   friend class ReferenceCount;

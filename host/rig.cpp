@@ -1,31 +1,44 @@
-// The hardening rig: the linked-in plug-in over the simulated host and the stand-in.
+// The hardening rig: the plug-in, linked in or loaded from its file, over the simulated host and
+// the platform underneath (the stand-in natively, Wine's own under Wine).
 #include "host/rig.h"
 
-#include "analysis/analysis_state.h"
-#include "capture/capture_session.h"
-#include "host/linked_plugin.h"
-#include "member/member_state.h"
-#include "objects/interface_object.h"
-#include "sprite/panel_cache.h"
-#include "standin/gdi_control.h"
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "host/values.h"
 
 namespace kinetiscan::host {
 
 constexpr std::int32_t kSpriteNumber = 3;
 
-void resetPluginForTest() {
-  resetPanelCacheForTest();
-  resetCaptureSessionForTest();
-  resetMemberStateForTest();
-  resetAnalysisStateForTest();
-  resetInterfaceObjectStateForTest();
-  standin::resetForTest();
+// Where two targets' journals part, entry by entry.
+const bool traceJournal = std::getenv("KINETISCAN_JOURNAL_TRACE") != nullptr;
+
+PluginSource pluginFile() {
+  return PluginSource{[] {
+                        std::string error;
+                        std::unique_ptr<Plugin> plugin = Plugin::load(&error);
+                        if (plugin == nullptr) std::fprintf(stderr, "%s\n", error.c_str());
+                        return plugin;
+                      },
+                      nullptr};
 }
 
-Rig::Rig(const camera::DriverBehaviour& driver) : behaviour(driver) {
-  resetPluginForTest();
+Rig::Rig(const camera::DriverBehaviour& driver, PluginSource source)
+    : behaviour(driver), source_(source) {
+  open();
+}
+
+void Rig::open() {
+  if (source_.backToLoadTime != nullptr) {
+    source_.backToLoadTime();
+  } else {
+    standin::resetForTest();
+  }
   standin::installCamera(behaviour, &frames);
-  plugin = linkedPlugin();
+  plugin = source_.open();
+  if (plugin == nullptr) std::abort();  // nothing a rig runs means anything without it
   host = std::make_unique<Host>(*plugin);
   world = std::make_unique<World>(*host);
   assetCallback = std::make_unique<AssetCallback>(host->ledger);
@@ -39,13 +52,22 @@ void Rig::startWorld() {
   if (world == nullptr) world = std::make_unique<World>(*host);
   world->movies.setSpriteColour(kSpriteNumber, 255, 0, 0);
   windowsAtStart_ = standin::liveWindowCount();
-  gdiAtStart_ = standin::liveGdiObjects();
+  if (!standin::liveGdiObjectCount(&gdiAtStart_)) gdiAtStart_ = -1;
 }
 
 void Rig::reset() {
+  journal = kJournalStart;
+  if (source_.backToLoadTime == nullptr) {
+    // A library file goes back to load time the way a host gets there: unloaded and loaded again.
+    behaviour = camera::DriverBehaviour{};
+    frames.frames.clear();
+    close();
+    open();
+    return;
+  }
   releaseAll();
   world.reset();
-  resetPluginForTest();
+  source_.backToLoadTime();
   behaviour = camera::DriverBehaviour{};
   frames.frames.clear();
   standin::installCamera(behaviour, &frames);
@@ -67,7 +89,9 @@ void Rig::reset() {
   startWorld();
 }
 
-Rig::~Rig() {
+Rig::~Rig() { close(); }
+
+void Rig::close() {
   releaseAll();
   surface.reset();
   registry.reset();
@@ -76,7 +100,7 @@ Rig::~Rig() {
   world.reset();
   host.reset();
   plugin.reset();
-  resetPluginForTest();
+  if (source_.backToLoadTime != nullptr) source_.backToLoadTime();
 }
 
 template <class Interface>
@@ -140,23 +164,64 @@ int Rig::deliver(std::vector<camera::Frame> queued) {
   const int count = static_cast<int>(queued.size());
   for (camera::Frame& frame : queued) frames.frames.push_back(std::move(frame));
   const int delivered = standin::pumpFrames(count);
+  if (journalling) note(&delivered, sizeof delivered);
   frames.frames.clear();  // a closed session leaves the rest undelivered
   return delivered;
 }
 
 void Rig::dropResult(const HostValue& value) {
-  if (world->values.find(value) != nullptr) world->values.release(value);
+  const Value* found = world->values.find(value);
+  if (found == nullptr) return;
+  if (journalling) noteValue(*found);
+  world->values.release(value);
+}
+
+void Rig::note(const void* data, std::size_t size) {
+  const auto* bytes = static_cast<const unsigned char*>(data);
+  if (traceJournal) {
+    std::fprintf(stderr, "journal:");
+    for (std::size_t i = 0; i < size; ++i) std::fprintf(stderr, " %02x", bytes[i]);
+    std::fprintf(stderr, "\n");
+  }
+  for (std::size_t i = 0; i < size; ++i) journal = (journal ^ bytes[i]) * 1099511628211ull;
+}
+
+// Field by field, so that padding and the host's own handles (symbols are numbered as interned)
+// never reach the hash.
+void Rig::noteValue(const Value& value) {
+  note(&value.kind, sizeof value.kind);
+  note(&value.integer, sizeof value.integer);
+  note(&value.real, sizeof value.real);
+  const std::string symbol = value.symbol != 0 ? world->values.symbolText(value.symbol) : "";
+  note(symbol.data(), symbol.size());
+  note(value.text.data(), value.text.size());
+  const std::int32_t numbers[] = {value.point.vertical, value.point.horizontal, value.rect.top,
+                                  value.rect.left,      value.rect.bottom,      value.rect.right};
+  note(numbers, sizeof numbers);
+  const std::uint8_t colour[] = {value.colour.red, value.colour.green, value.colour.blue,
+                                 value.colour.extra};
+  note(colour, sizeof colour);
+  const auto items = static_cast<std::uint32_t>(value.items.size());
+  note(&items, sizeof items);
+  for (const Value& item : value.items) noteValue(item);
+  if (value.image != nullptr) {
+    const std::int32_t shape[] = {value.image->width, value.image->height, value.image->depth};
+    note(shape, sizeof shape);
+    note(value.image->pixels.data(), value.image->pixels.size());
+  }
 }
 
 Result Rig::getProperty(CastMemberInterface* member, const char* name) {
   HostValue out{};
   const Result result = member->ops->getProperty(member, world->values.symbol(name), &out);
+  if (journalling) note(&result, sizeof result);
   dropResult(out);
   return result;
 }
 
 Result Rig::setProperty(CastMemberInterface* member, const char* name, HostValue value) {
   const Result result = member->ops->setProperty(member, world->values.symbol(name), &value);
+  if (journalling) note(&result, sizeof result);
   dropResult(value);
   return result;
 }
@@ -168,6 +233,7 @@ Result Rig::callMethod(CastMemberInterface* member, const char* name,
   const Result result =
       member->ops->callMethod(member, world->values.symbol(name),
                               static_cast<std::int32_t>(values.size()), values.data(), &out);
+  if (journalling) note(&result, sizeof result);
   for (std::size_t i = 1; i < values.size(); ++i) dropResult(values[i]);
   dropResult(out);
   return result;
@@ -175,6 +241,7 @@ Result Rig::callMethod(CastMemberInterface* member, const char* name,
 
 Result Rig::drawSprite(SpriteActorInterface* actor, const DrawRequest& request) {
   const Result result = actor->ops->drawSprite(actor, &request, 0, surface.get());
+  if (journalling) note(&result, sizeof result);
   surface->clearClip();
   return result;
 }
@@ -194,8 +261,10 @@ std::vector<std::string> Rig::leftovers(bool judgeValues) {
   }
   const int windows = standin::liveWindowCount() - windowsAtStart_;
   if (windows != 0) found.push_back(std::to_string(windows) + " windows left");
-  const int gdi = standin::liveGdiObjects() - gdiAtStart_;
-  if (gdi != 0) found.push_back(std::to_string(gdi) + " GDI objects left");
+  int gdi = 0;
+  if (gdiAtStart_ >= 0 && standin::liveGdiObjectCount(&gdi) && gdi != gdiAtStart_) {
+    found.push_back(std::to_string(gdi - gdiAtStart_) + " GDI objects left");
+  }
   return found;
 }
 

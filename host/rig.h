@@ -1,9 +1,10 @@
-// A whole simulated host around the plug-in linked into the program, for the fuzz targets, the
+// A whole simulated host around the plug-in, for the fuzz targets and their corpus replays, the
 // fault sweep, the soak and the benchmarks: every service offered, a camera whose frames the caller
 // queues, and the books every run must end with balanced. Module state goes back to load time
 // between runs.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -19,12 +20,29 @@
 
 namespace kinetiscan::host {
 
+struct Value;
+
 // Restores the load-time state of every module-wide struct of the plug-in and of the stand-in.
+// Natively, for the linked-in plug-in.
 void resetPluginForTest();
+
+// Where a rig's plug-in comes from, and how it goes back to load time between runs.
+struct PluginSource {
+  std::unique_ptr<Plugin> (*open)();
+  // Restores the module's state in place; null: the library is unloaded and loaded again.
+  void (*backToLoadTime)();
+};
+// Natively: the plug-in linked into the program, reset through its test hooks.
+PluginSource linkedInPlugin();
+// The library file built beside the program, loaded as a host loads it (Kinetiscan.x32 under
+// Wine): each reset unloads it and loads it again.
+PluginSource pluginFile();
 
 class Rig {
  public:
+  // Natively only: the linked-in plug-in.
   explicit Rig(const camera::DriverBehaviour& behaviour = {});
+  Rig(const camera::DriverBehaviour& behaviour, PluginSource source);
   ~Rig();
   Rig(const Rig&) = delete;
   Rig& operator=(const Rig&) = delete;
@@ -63,6 +81,14 @@ class Rig {
   // Empty when all balance.
   std::vector<std::string> leftovers(bool judgeValues = true);
 
+  // When on, every answer of the plug-in through the calls above (result codes, and the content
+  // of every value it wrote and dropResult releases) folds into `journal`, an FNV-1a hash that
+  // reset() starts again: corpus replays compare it across targets.
+  bool journalling = false;
+  std::uint64_t journal = kJournalStart;
+  static constexpr std::uint64_t kJournalStart = 14695981039346656037ull;
+  void note(const void* data, std::size_t size);
+
   camera::DriverBehaviour behaviour;
   QueuedFrames frames;
   std::unique_ptr<Plugin> plugin;
@@ -79,6 +105,11 @@ class Rig {
  private:
   template <class Interface>
   Interface* make(const Guid& classId, const Guid& interfaceId);
+  // Everything a new rig builds, and its undoing in reverse, the plug-in last.
+  void open();
+  void close();
+  void noteValue(const Value& value);
+  PluginSource source_;
   // A world (made if there is none) with the sprite's colour, and the counts leftovers() judges by.
   void startWorld();
   int windowsAtStart_ = 0;

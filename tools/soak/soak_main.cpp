@@ -1,16 +1,25 @@
 // The soak: a million frames (by default) of a synthetic scene through the capture session, with
-// script calls and sprite drawing in between, reporting resident memory after a warm-up and at
-// the end. Exits 1 when memory grew or anything was left over.
-//   kinetiscan-soak [--frames N]
+// script calls, colour tracking and sprite drawing in between, and optionally the plug-in taken
+// back to load time every so often: natively through its test hooks, under Wine by unloading
+// Kinetiscan.x32 and loading it again, as a host does. Reports resident memory and the host's
+// reference ledger after a warm-up and at the end. Exits 1 when memory grew, a cycle or the end
+// left anything over, or frames stopped coming.
+//   kinetiscan-soak [--frames N] [--reloads N]
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <string>
 
 #include "camera/synthetic_scene.h"
 #include "host/rig.h"
 #include "host/values.h"
+
+#if defined(_WIN32)
+#include <psapi.h>
+#else
+#include <fstream>
+#endif
 
 namespace kinetiscan {
 namespace {
@@ -20,12 +29,18 @@ constexpr long kWarmUp = 2000;           // frames before the first memory readi
 constexpr long kAllowedGrowthKb = 1024;  // allocator noise, far below one frame buffer per batch
 
 long residentKb() {
+#if defined(_WIN32)
+  PROCESS_MEMORY_COUNTERS counters{};
+  if (!GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters)) return -1;
+  return static_cast<long>(counters.WorkingSetSize / 1024);
+#else
   std::ifstream status("/proc/self/status");
   std::string line;
   while (std::getline(status, line)) {
     if (line.rfind("VmRSS:", 0) == 0) return std::strtol(line.c_str() + 6, nullptr, 10);
   }
   return -1;
+#endif
 }
 
 // One round of what a script and the stage do between frames.
@@ -36,6 +51,7 @@ void scriptRound(host::Rig& rig, CastMemberInterface* member, SpriteActorInterfa
     rig.getProperty(member, name);
   }
   rig.callMethod(member, "trackcolor", {values.colour(250, 240, 230), values.integer(30)});
+  rig.callMethod(member, "trackcolorbounds", {values.colour(40, 60, 200), values.integer(40)});
   rig.callMethod(member, "differenceblock", {values.rect({0, 0, 120, 160})});
   rig.setProperty(member, "sensitivity", values.real(round % 2 == 0 ? 0.4 : 0.5));
   HostValue view = values.integer(static_cast<std::int32_t>(1 + round % 4));
@@ -51,32 +67,60 @@ void scriptRound(host::Rig& rig, CastMemberInterface* member, SpriteActorInterfa
   if (round % 500 == 0) rig.callMethod(member, "adapt", {});
 }
 
+struct Session {
+  CastMemberInterface* member = nullptr;
+  SpriteActorInterface* actor = nullptr;
+};
+
+Session startSession(host::Rig& rig) {
+  rig.addOurCast();
+  return Session{rig.createMember(), rig.createActor()};
+}
+
+bool reportLeftovers(host::Rig& rig, const char* when) {
+  const std::vector<std::string> leftovers = rig.leftovers();
+  for (const std::string& leftover : leftovers) {
+    std::printf("left over %s: %s\n", when, leftover.c_str());
+  }
+  return leftovers.empty();
+}
+
 }  // namespace
 }  // namespace kinetiscan
 
 int main(int argc, char** argv) {
   using namespace kinetiscan;
-  long frames = 1000000;
+  long frames = 1000000, reloads = 0;
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--frames") == 0 && i + 1 < argc) {
       frames = std::strtol(argv[++i], nullptr, 10);
+    } else if (std::strcmp(argv[i], "--reloads") == 0 && i + 1 < argc) {
+      reloads = std::strtol(argv[++i], nullptr, 10);
     } else {
-      std::fprintf(stderr, "usage: %s [--frames N]\n", argv[0]);
+      std::fprintf(stderr, "usage: %s [--frames N] [--reloads N]\n", argv[0]);
       return 2;
     }
   }
   if (frames < kWarmUp + kBatch) frames = kWarmUp + kBatch;
+  if (reloads < 0) reloads = 0;
+  // Cycles fall on batch boundaries, evenly over the frames after the warm-up.
+  const long batchesPerReload =
+      reloads > 0 ? std::max(1L, (frames - kWarmUp) / kBatch / (reloads + 1)) : 0;
 
-  long startKb = -1, delivered = 0, rounds = 0;
+  long startKb = -1, delivered = 0, rounds = 0, cycles = 0;
+  std::int64_t startHeld = 0;
   {
+#if defined(_WIN32)
+    host::Rig rig(camera::DriverBehaviour{}, host::pluginFile());
+#else
     host::Rig rig;
-    rig.addOurCast();
-    CastMemberInterface* member = rig.createMember();
-    SpriteActorInterface* actor = rig.createActor();
-    if (member == nullptr || actor == nullptr) return 1;
+#endif
+    Session session = startSession(rig);
+    if (session.member == nullptr || session.actor == nullptr) return 1;
     camera::SceneOptions options;
     options.lightingChangeAt = 50000;
     camera::SyntheticScene scene(options);
+    long batches = 0;
     while (delivered < frames) {
       std::vector<camera::Frame> batch(kBatch);
       for (camera::Frame& frame : batch) scene.next(frame);
@@ -86,18 +130,30 @@ int main(int argc, char** argv) {
         return 1;
       }
       delivered += got;
-      scriptRound(rig, member, actor, rounds++);
-      // The stand-in keeps a record of every capture message; it is the test's, not ours.
+      scriptRound(rig, session.member, session.actor, rounds++);
+      // The driver keeps a record of every capture message; it is the test's, not ours.
       standin::clearCaptureRecord();
-      if (startKb < 0 && delivered >= kWarmUp) startKb = residentKb();
+      if (startKb < 0 && delivered >= kWarmUp) {
+        startKb = residentKb();
+        startHeld = rig.host->ledger.referencesHeld();
+      } else if (startKb >= 0 && cycles < reloads && ++batches % batchesPerReload == 0) {
+        if (!reportLeftovers(rig, "before a reload")) return 1;
+        rig.reset();
+        ++cycles;
+        session = startSession(rig);
+        if (session.member == nullptr || session.actor == nullptr) return 1;
+      }
     }
     const long endKb = residentKb();
-    std::printf("soak: %ld frames, %ld rounds of script calls and drawing\n", delivered, rounds);
+    const std::int64_t endHeld = rig.host->ledger.referencesHeld();
+    std::printf("soak: %ld frames, %ld rounds of script calls and drawing, %ld reloads\n",
+                delivered, rounds, cycles);
     std::printf("soak: resident memory %ld kB after %ld frames, %ld kB at the end\n", startKb,
                 kWarmUp, endKb);
-    const std::vector<std::string> leftovers = rig.leftovers();
-    for (const std::string& leftover : leftovers) std::printf("left over: %s\n", leftover.c_str());
-    if (!leftovers.empty() || endKb - startKb > kAllowedGrowthKb) {
+    std::printf("soak: host references held %lld after %ld frames, %lld at the end\n",
+                static_cast<long long>(startHeld), kWarmUp, static_cast<long long>(endHeld));
+    if (!reportLeftovers(rig, "at the end") || endKb - startKb > kAllowedGrowthKb ||
+        endHeld != startHeld) {
       std::printf("soak: FAILED\n");
       return 1;
     }
