@@ -95,7 +95,10 @@ std::intptr_t CaptureDevice::handle(std::uint32_t message, std::uintptr_t wParam
 bool CaptureDevice::nextFrame(const std::uint8_t** data, std::uint32_t* used) {
   *data = nullptr;
   *used = 0;
-  if (source_ == nullptr || !source_->next(frame_)) return false;
+  if (source_ == nullptr || !source_->next(frame_)) {
+    ++record_.sourceRanDry;
+    return false;
+  }
   *used = formatSet_ ? behaviour_.frameBytes : behaviour_.ownFormatBytes;
   // A header with no bytes used still points at a buffer, as a driver's does.
   delivered_.assign(std::max<std::uint32_t>(*used, 1), 0);

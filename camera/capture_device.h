@@ -45,6 +45,9 @@ struct DriverBehaviour {
   std::uint32_t refusedMessage = 0;        // a callback or preview message answered with 0
   std::uint32_t frameBytes = kFrameBytes;  // bytes used per frame once 160x120 RGB-24 is set
   std::uint32_t ownFormatBytes = 38400;    // bytes used per frame in the driver's own format
+  // false: frames come as fast as the message loop takes them, whatever preview rate was set, for
+  // runs that want the frames and not their pace (replays, soaks).
+  bool keepsPreviewRate = true;
 };
 
 // What the driver saw, for tests to read back.
@@ -60,6 +63,8 @@ struct CaptureRecord {
   int dialogsShown = 0;
   int formatsAccepted = 0;
   int framesDelivered = 0;
+  // Deliveries that found the source empty: whoever waits for frames can stop waiting.
+  int sourceRanDry = 0;
   // How long the frame callback of the last delivered frame took, for timing the host's road.
   std::int64_t lastCallbackNanoseconds = 0;
 };
@@ -79,6 +84,7 @@ class CaptureDevice {
   std::intptr_t videoStreamCallback() const { return videoStreamCallback_; }
   std::uint32_t previewRate() const { return previewRate_; }
   bool connected() const { return connected_; }
+  const DriverBehaviour& behaviour() const { return behaviour_; }
 
   // The next preview frame: its bytes and their count, which a driver set so may make 0; false
   // when the source has run out.

@@ -179,8 +179,11 @@ namespace {
 
 host::Rig& theRig() {
 #if defined(_WIN32)
-  // Under Wine the rig drives Kinetiscan.x32 itself, as a host loads it.
-  static host::Rig rig(camera::DriverBehaviour{}, host::pluginFile());
+  // Under Wine the rig drives Kinetiscan.x32 itself, as a host loads it, and frames come without
+  // the driver's pace.
+  camera::DriverBehaviour unpaced;
+  unpaced.keepsPreviewRate = false;
+  static host::Rig rig(unpaced, host::pluginFile());
 #else
   static host::Rig rig;
 #endif
@@ -188,11 +191,14 @@ host::Rig& theRig() {
 }
 
 std::uint64_t journalOfLastInput = 0;
+std::size_t boxesOfLastInput = 0;
 
 // What a script sees of the planes, the label map and the region records, and what the user saw
 // of message boxes.
 void readEverything(host::Rig& rig) {
-  for (const standin::MessageBoxRecord& box : standin::messageBoxes()) {
+  const std::vector<standin::MessageBoxRecord> boxes = standin::messageBoxes();
+  boxesOfLastInput = boxes.size();
+  for (const standin::MessageBoxRecord& box : boxes) {
     const std::string seen = box.text + '\n' + box.caption + '\n' + std::to_string(box.style);
     rig.note(seen.data(), seen.size());
   }
@@ -219,6 +225,8 @@ host::Rig& freshRig() {
 void startJournals() { theRig().journalling = true; }
 
 std::uint64_t lastJournal() { return journalOfLastInput; }
+
+std::size_t lastBoxCount() { return boxesOfLastInput; }
 
 void endInput(host::Rig& rig, bool judgeValues) {
   if (rig.journalling) {

@@ -45,5 +45,7 @@ void endInput(host::Rig& rig, bool judgeValues);
 // alive; lastJournal() is the journal of the input that ended last.
 void startJournals();
 std::uint64_t lastJournal();
+// The message boxes the input that ended last showed.
+std::size_t lastBoxCount();
 
 }  // namespace kinetiscan::fuzz

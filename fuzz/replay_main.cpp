@@ -1,9 +1,9 @@
 // Runs a fuzz target over files, or over every file of the folders given, without libFuzzer: the
 // coverage build counts the corpus this way, and the test suites replay the corpus on both
-// targets. With --journal first, prints one line per input in file name order, the name and the
-// journal of what the plug-in answered, for comparing targets; KINETISCAN_JOURNAL_TRACE=1 also
-// prints every entry of the journals to stderr. Prints how many inputs ran. (Under Wine, name
-// the files: iterating a folder there never returned.)
+// targets. With --journal first, prints one line per input in file name order, the name, the
+// journal of what the plug-in answered and the number of message boxes shown, for comparing
+// targets; KINETISCAN_JOURNAL_TRACE=1 also
+// prints every entry of the journals to stderr. Prints how many inputs ran.
 #include <algorithm>
 #include <cinttypes>
 #include <cstdint>
@@ -44,8 +44,9 @@ int main(int argc, char** argv) {
     const std::vector<char> bytes{std::istreambuf_iterator<char>(stream), {}};
     LLVMFuzzerTestOneInput(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
     if (journals) {
-      std::printf("%s %016" PRIx64 "\n", file.filename().string().c_str(),
-                  kinetiscan::fuzz::lastJournal());
+      std::printf("%s %016" PRIx64 " %u\n", file.filename().string().c_str(),
+                  kinetiscan::fuzz::lastJournal(),
+                  static_cast<unsigned>(kinetiscan::fuzz::lastBoxCount()));
       std::fflush(stdout);  // a replay that stops shows where
     }
   }

@@ -26,7 +26,7 @@ PluginSource pluginFile() {
 }
 
 Rig::Rig(const camera::DriverBehaviour& driver, PluginSource source)
-    : behaviour(driver), source_(source) {
+    : behaviour(driver), source_(source), initialBehaviour_(driver) {
   open();
 }
 
@@ -59,7 +59,7 @@ void Rig::reset() {
   journal = kJournalStart;
   if (source_.backToLoadTime == nullptr) {
     // A library file goes back to load time the way a host gets there: unloaded and loaded again.
-    behaviour = camera::DriverBehaviour{};
+    behaviour = initialBehaviour_;
     frames.frames.clear();
     close();
     open();
@@ -68,7 +68,7 @@ void Rig::reset() {
   releaseAll();
   world.reset();
   source_.backToLoadTime();
-  behaviour = camera::DriverBehaviour{};
+  behaviour = initialBehaviour_;
   frames.frames.clear();
   standin::installCamera(behaviour, &frames);
   host->allocator.refuseNext(0);

@@ -112,6 +112,7 @@ class Rig {
   PluginSource source_;
   // A world (made if there is none) with the sprite's colour, and the counts leftovers() judges by.
   void startWorld();
+  camera::DriverBehaviour initialBehaviour_;
   int windowsAtStart_ = 0;
   int gdiAtStart_ = 0;
 };

@@ -84,8 +84,11 @@ EOF
 # If the power-off loses the race with the shell's end (the shared root goes first), the kernel
 # panics on the lost init; panic=-1 turns that into a reboot, which -no-reboot makes QEMU's exit.
 
-# Runs a shell script in the machine; prints its output and returns its exit code.
+# Runs a shell script in the machine; prints its output and returns its exit code. One machine at
+# a time: they share the job's files.
 run_in_machine() {
+  exec 8>"$vm/machine.lock"
+  flock 8
   cp "$1" "$vm/job.sh"
   rm -f "$vm/job.rc" "$vm/job.log" "$vm/ps.log"
   # Protection keys and SMAP in QEMU's emulated processor make the kernel fault on the 64-bit
@@ -102,7 +105,10 @@ run_in_machine() {
     grep -v ' \[' "$vm/ps.log" >&2 || true
     return 124
   }
-  return "$(cat "$vm/job.rc")"
+  local status
+  status=$(cat "$vm/job.rc")
+  flock -u 8
+  return "$status"
 }
 
 [ -f "$vm/vmlinuz" ] && [ -f "$vm/initrd.gz" ] || make_boot_files

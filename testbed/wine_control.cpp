@@ -79,6 +79,7 @@ struct Boxes {
   HWND pending = nullptr;
   int pendingAnswer = IDOK;
   int framesAtOpen = 0;
+  int dryAtOpen = 0;
   DWORD openedAt = 0;
 };
 
@@ -131,8 +132,8 @@ void CALLBACK answerWhenReady(HWND, UINT, UINT_PTR timer, DWORD) {
     const std::function<void()> hook = state.boxHook;
     hook();
   }
-  const bool framesDone =
-      framesDelivered() - state.framesAtOpen >= state.modalFrames || previewingWindows() == 0;
+  const bool framesDone = framesDelivered() - state.framesAtOpen >= state.modalFrames ||
+                          previewingWindows() == 0 || record().sourceRanDry != state.dryAtOpen;
   if (!framesDone && GetTickCount() - state.openedAt < 5000) return;
   KillTimer(nullptr, timer);
   HWND box = state.pending;
@@ -175,6 +176,7 @@ LRESULT CALLBACK watchWindows(int code, WPARAM wParam, LPARAM lParam) {
       state.boxHookRan = false;
       state.pendingAnswer = answer;
       state.framesAtOpen = framesDelivered();
+      state.dryAtOpen = record().sourceRanDry;
       state.openedAt = GetTickCount();
       SetTimer(nullptr, 0, 5, answerWhenReady);
     }
@@ -231,10 +233,11 @@ void setFramesPerModalLoop(int frames) {
 int pumpFrames(int frames) {
   ensureHook();
   const int start = framesDelivered();
+  const int dry = record().sourceRanDry;
   const DWORD deadline = GetTickCount() + 2000 + 200 * static_cast<DWORD>(frames);
   MSG message;
   while (framesDelivered() - start < frames && previewingWindows() > 0 &&
-         static_cast<LONG>(deadline - GetTickCount()) > 0) {
+         record().sourceRanDry == dry && static_cast<LONG>(deadline - GetTickCount()) > 0) {
     if (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
       TranslateMessage(&message);
       DispatchMessageA(&message);

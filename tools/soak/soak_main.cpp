@@ -111,7 +111,9 @@ int main(int argc, char** argv) {
   std::int64_t startHeld = 0;
   {
 #if defined(_WIN32)
-    host::Rig rig(camera::DriverBehaviour{}, host::pluginFile());
+    camera::DriverBehaviour unpaced;  // frames as fast as they are taken
+    unpaced.keepsPreviewRate = false;
+    host::Rig rig(unpaced, host::pluginFile());
 #else
     host::Rig rig;
 #endif

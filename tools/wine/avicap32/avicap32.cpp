@@ -66,8 +66,13 @@ LRESULT CALLBACK captureWindowProcedure(HWND window, UINT message, WPARAM wParam
     return 0;
   }
   if (message == WM_TIMER && wParam == kFrameTimer) {
-    kinetiscan::camera::deliverPreviewFrame<CAPVIDEOCALLBACK, VIDEOHDR>(window, device,
-                                                                        GetTickCount());
+    const bool delivered = kinetiscan::camera::deliverPreviewFrame<CAPVIDEOCALLBACK, VIDEOHDR>(
+        window, device, GetTickCount());
+    // Unpaced, the next frame follows at once while the source has frames; the timer takes over
+    // when it runs dry.
+    if (delivered && !device->behaviour().keepsPreviewRate && IsWindow(window)) {
+      PostMessageA(window, WM_TIMER, kFrameTimer, 0);
+    }
     return 0;
   }
   if (message >= WM_CAP_START && message <= WM_CAP_START + 0xFF) {
