@@ -61,7 +61,7 @@ cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz --target fuzz_host_calls fuzz_frames fuzz_cast_walk fuzz_reload \
   fuzz_image_file fuzz_webcam_frames fuzz_at_options
 echo "=== fuzz: run"
-fuzz/run.sh 12
+fuzz/run.sh 6
 
 echo "=== coverage: the native suite and the fuzz corpus over src/"
 scripts/coverage.sh >build/coverage.log 2>&1 || {
