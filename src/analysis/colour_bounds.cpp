@@ -71,6 +71,7 @@ HostRect colourBounds(int red, int green, int blue, std::int32_t tolerance, bool
   std::int32_t highRow = -1000;
   std::int32_t highColumn = -1000;
   std::array<std::uint8_t, kRowValues + kRowSlack> bytes{};
+  const NearestRounding nearest;
   for (int row = 0; row < kRows; ++row) {
     rowToBytesOnPath(state.cameraPlane[row][0].data(), bytes.data(), true);
     const ColumnSpan span = matchingColumnsOnPath(bytes.data(), test);

@@ -27,11 +27,13 @@ ColumnSpan matchingColumnsPlain(const std::uint8_t* bytes, const ColourTest& tes
 void rowToBytesOnPath(const float* components, std::uint8_t* bytes, bool fromFrame) {
   switch (activePixelPath()) {
     case PixelPath::plain:
-    case PixelPath::sse2:
       rowToBytes(components, bytes);
       return;
+    case PixelPath::sse2:
+      rowToBytesSse2(components, bytes, fromFrame);
+      return;
     case PixelPath::avx2:
-      rowToBytesAvx2(components, bytes);
+      rowToBytesAvx2(components, bytes, fromFrame);
       return;
     case PixelPath::avx512:
       rowToBytesAvx512(components, bytes, fromFrame);

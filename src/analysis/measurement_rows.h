@@ -40,15 +40,32 @@ constexpr std::uint32_t pixelStarts(int lanes, int r) {
 
 // kRowValues plane components to the values componentToByte gives, on the active pixel path.
 // `fromFrame` says the components are most likely frame bytes converted, as the camera plane's
-// are: a path may then try a cheaper conversion first that it checks.
+// are: a path may then try a cheaper conversion first that it checks. That check rounds to nearest
+// on SSE2 and AVX2, so with `fromFrame` the caller must hold a NearestRounding.
 void rowToBytesOnPath(const float* components, std::uint8_t* bytes, bool fromFrame);
+
+// While it lives, SSE arithmetic rounds to nearest with no flushing of subnormals and every
+// exception masked, whatever the host set; the host's state, flags included, comes back at its end.
+// Nothing off x86.
+class NearestRounding {
+ public:
+  NearestRounding();
+  ~NearestRounding();
+  NearestRounding(const NearestRounding&) = delete;
+  NearestRounding& operator=(const NearestRounding&) = delete;
+
+ private:
+  unsigned saved_ = 0;
+};
 
 // `bytes` holds kRowValues values and kRowSlack more bytes of any value.
 ColumnSpan matchingColumnsOnPath(const std::uint8_t* bytes, const ColourTest& test);
 
-// The paths themselves. The vector ones exist on x86 only. SSE2 converts with the plain code, which
-// the compiler vectorises for it; AVX-512 matches with AVX2.
-void rowToBytesAvx2(const float* components, std::uint8_t* bytes);
+// The paths themselves. The vector ones exist on x86 only. Where the components are not frame
+// bytes, SSE2 converts with the plain code, which the compiler vectorises for it; AVX-512 matches
+// with AVX2.
+void rowToBytesSse2(const float* components, std::uint8_t* bytes, bool fromFrame);
+void rowToBytesAvx2(const float* components, std::uint8_t* bytes, bool fromFrame);
 void rowToBytesAvx512(const float* components, std::uint8_t* bytes, bool fromFrame);
 ColumnSpan matchingColumnsPlain(const std::uint8_t* bytes, const ColourTest& test);
 ColumnSpan matchingColumnsSse2(const std::uint8_t* bytes, const ColourTest& test);

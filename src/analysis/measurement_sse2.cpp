@@ -1,17 +1,54 @@
-// The colour match of colour bounds with SSE2, sixteen 8-bit values at a time. (Plane rows to
-// 8-bit values need no code here: the compiler vectorises the plain conversion for SSE2 as well.)
+// The row work of colour bounds and block averages with SSE2: the colour match, sixteen 8-bit
+// values at a time, and the check that takes camera plane rows back to their frame bytes. (Other
+// plane rows need no code here: the compiler vectorises the plain conversion for SSE2 as well.)
+// Also the rounding state that check needs.
 #include <bit>
 #include <cstdint>
 
 #include "analysis/measurement_rows.h"
+#include "analysis/pixel_math.h"
 
 #if defined(__i386__) || defined(__x86_64__)
 #include <emmintrin.h>
 
 namespace kinetiscan {
+
+// MXCSR: round to nearest (rounding bits 0), no flush to zero (bit 15), no denormals-are-zero
+// (bit 6), every exception masked (bits 7-12); the sticky flags stay as they are.
+NearestRounding::NearestRounding() : saved_(_mm_getcsr()) {
+  _mm_setcsr((saved_ & ~0xE040u) | 0x1F80u);
+}
+NearestRounding::~NearestRounding() { _mm_setcsr(saved_); }
+
 namespace {
 
 constexpr int kLanes = 16;
+constexpr int kBlock = 16;
+
+// Sixteen components that are frame bytes converted, as the camera plane's are, to those bytes;
+// false, with nothing written, unless every one is. The nearest integer to component * 255,
+// clamped to a byte (NaN to 0), is only a candidate c; the lane is taken when the component equals
+// byteToComponent(c), which needs the rounding to nearest a NearestRounding sets, and
+// componentToByte gives back c for every byte's component.
+[[gnu::always_inline]] inline bool sixteenFrameBytes(const float* in, std::uint8_t* out) {
+  const __m128 times255 = _mm_set1_ps(255.0f);
+  const __m128 zero = _mm_setzero_ps();
+  const __m128 scale = _mm_set1_ps(kByteScale);
+  __m128i candidate[4];
+  int equal = 0xF;
+  for (int k = 0; k < 4; ++k) {
+    const __m128 x = _mm_loadu_ps(in + 4 * k);
+    // max(NaN, 0) is its second operand, 0; the result then fails the comparison anyway.
+    const __m128 clamped = _mm_min_ps(_mm_max_ps(_mm_mul_ps(x, times255), zero), times255);
+    candidate[k] = _mm_cvtps_epi32(clamped);
+    equal &= _mm_movemask_ps(_mm_cmpeq_ps(_mm_mul_ps(_mm_cvtepi32_ps(candidate[k]), scale), x));
+  }
+  if (equal != 0xF) return false;
+  const __m128i bytes = _mm_packus_epi16(_mm_packs_epi32(candidate[0], candidate[1]),
+                                         _mm_packs_epi32(candidate[2], candidate[3]));
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(out), bytes);
+  return true;
+}
 
 [[gnu::always_inline]] inline __m128i absoluteDifference(const std::uint8_t* at, __m128i target) {
   const __m128i value = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
@@ -61,6 +98,18 @@ ColumnSpan matching(const std::uint8_t* bytes, const ColourTest& test) {
 
 }  // namespace
 
+void rowToBytesSse2(const float* components, std::uint8_t* bytes, bool fromFrame) {
+  if (!fromFrame) {
+    rowToBytes(components, bytes);
+    return;
+  }
+  static_assert(kRowValues % kBlock == 0);
+  for (int i = 0; i < kRowValues; i += kBlock) {
+    if (!sixteenFrameBytes(components + i, bytes + i))
+      componentsToBytes(components + i, bytes + i, kBlock);
+  }
+}
+
 ColumnSpan matchingColumnsSse2(const std::uint8_t* bytes, const ColourTest& test) {
   return test.limit <= 255 ? matching<false>(bytes, test) : matching<true>(bytes, test);
 }
@@ -70,6 +119,11 @@ ColumnSpan matchingColumnsSse2(const std::uint8_t* bytes, const ColourTest& test
 #else
 
 namespace kinetiscan {
+NearestRounding::NearestRounding() = default;
+NearestRounding::~NearestRounding() = default;
+void rowToBytesSse2(const float* components, std::uint8_t* bytes, bool) {
+  rowToBytes(components, bytes);
+}
 ColumnSpan matchingColumnsSse2(const std::uint8_t* bytes, const ColourTest& test) {
   return matchingColumnsPlain(bytes, test);
 }

@@ -11,6 +11,10 @@
 #include "analysis/pixel_math.h"
 #include "analysis_fixture.h"
 
+#if defined(__i386__) || defined(__x86_64__)
+#include <xmmintrin.h>
+#endif
+
 namespace kinetiscan::testing {
 namespace {
 
@@ -151,6 +155,36 @@ TEST_F(ColourBoundsTest, EveryPathMatchesThePlainLoop) {
     }
   }
 }
+
+#if defined(__i386__) || defined(__x86_64__)
+// A host may run with another rounding, subnormals flushed and exception flags raised. Every path
+// then finds what the plain loop finds under the default state, and the host gets its own back.
+TEST_F(ColourBoundsTest, EveryPathLeavesTheHostsFloatingPointStateAsItWas) {
+  std::mt19937 random(7);
+  for (int row = 0; row < kRows; ++row) {
+    for (int column = 0; column < kColumns; ++column) {
+      paint(row, column, static_cast<std::uint8_t>(random()), static_cast<std::uint8_t>(random()),
+            static_cast<std::uint8_t>(random()));
+    }
+  }
+  const HostRect want = colourBoundsPlain(120, 130, 140, 20, false);
+  const unsigned normal = _mm_getcsr();
+  // Rounding down, then toward zero, both with flush-to-zero and denormals-are-zero, and a flag up.
+  for (unsigned host : {(normal & ~0x6000u) | 0x2000u | 0x8040u | 0x20u, normal | 0xE060u}) {
+    for (PixelPath path : kPixelPaths) {
+      if (!setPixelPathForTest(path)) continue;
+      _mm_setcsr(host);
+      const HostRect got = colourBounds(120, 130, 140, 20, false);
+      const unsigned after = _mm_getcsr();
+      _mm_setcsr(normal);
+      EXPECT_EQ(after, host) << "path " << static_cast<int>(path);
+      EXPECT_TRUE(want.top == got.top && want.left == got.left && want.bottom == got.bottom &&
+                  want.right == got.right)
+          << "path " << static_cast<int>(path);
+    }
+  }
+}
+#endif
 
 }  // namespace
 }  // namespace kinetiscan::testing
