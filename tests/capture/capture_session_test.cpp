@@ -336,6 +336,12 @@ TEST_F(CaptureSessionTest, FramesAreCopiedByBytesUsedNotByBufferLength) {
   EXPECT_EQ(onFrame(nullptr, &header), 0);
   EXPECT_EQ(captureSession().frameBuffer.used, 1000u);
   EXPECT_EQ(captureSession().frameBuffer.bytes[999], 200);
+  // Streaming capture is never started: a driver that streams all the same is not listened to.
+  const int handedBefore = handed.frames;
+  bytes[999] = 100;
+  EXPECT_EQ(onVideoStream(nullptr, &header), 0);
+  EXPECT_EQ(handed.frames, handedBefore);
+  EXPECT_EQ(captureSession().frameBuffer.bytes[999], 200);
 }
 
 TEST_F(CaptureSessionTest, AFrameWithoutBytesIsIgnored) {
