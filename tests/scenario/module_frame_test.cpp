@@ -153,6 +153,13 @@ TEST_F(ModuleFrame, UnknownClassFormWritesNothing) {
   EXPECT_EQ(size, 7u);
   EXPECT_EQ(create, nullptr);
   EXPECT_EQ(destroy, nullptr);
+  // A known class asked with any one place to write missing: nothing written anywhere.
+  EXPECT_EQ(plugin().getClassForm(&kCastMemberClassId, nullptr, &create, &destroy), kNoClass);
+  EXPECT_EQ(plugin().getClassForm(&kCastMemberClassId, &size, nullptr, &destroy), kNoClass);
+  EXPECT_EQ(plugin().getClassForm(&kCastMemberClassId, &size, &create, nullptr), kNoClass);
+  EXPECT_EQ(size, 7u);
+  EXPECT_EQ(create, nullptr);
+  EXPECT_EQ(destroy, nullptr);
 }
 
 TEST_F(ModuleFrame, ClassObjectIsNeverOffered) {
