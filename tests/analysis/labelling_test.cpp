@@ -226,6 +226,12 @@ TEST_F(LabellingTest, MatchesThePlainReferenceOnAdversarialMasks) {
     state().labelMap.fill(-7);
     expectReferenceLabelling(mindensity, round);
     if (HasFatalFailure()) return;
+    // The parameters lie just past the map: writing beyond its last row would change them.
+    const AnalysisParameters& parameters = state().parameters;
+    ASSERT_TRUE(parameters.adaptivity == AnalysisParameters{}.adaptivity &&
+                parameters.sensitivity == AnalysisParameters{}.sensitivity &&
+                parameters.mindensity == mindensity)
+        << round;
   }
 }
 
