@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "camera/capture_device.h"
+#include "standin/gdi_control.h"
 #include "standin/internal.h"
 #include "testbed/control.h"
 
@@ -77,6 +78,7 @@ void resetCameraForTest() {
 void resetForTest() {
   resetWindowsForTest();
   resetCameraForTest();
+  failMemoryDcs(0);
 }
 
 }  // namespace kinetiscan::standin

@@ -146,6 +146,12 @@ std::uint32_t mix(int rop2, std::uint32_t pen, std::uint32_t target) {
 }  // namespace kinetiscan::standin::gdi
 
 namespace kinetiscan::standin {
+namespace {
+int memoryDcFailures = 0;
+}  // namespace
+
+void failMemoryDcs(int count) { memoryDcFailures = count; }
+
 int liveGdiObjects() {
   int count = 0;
   for (const gdi::Object* object : gdi::live()) count += object->stock ? 0 : 1;
@@ -168,6 +174,10 @@ extern "C" int ReleaseDC(HWND, HDC handle) {
 
 extern "C" HDC CreateCompatibleDC(HDC handle) {
   if (handle != nullptr && findDc(handle) == nullptr) return nullptr;
+  if (kinetiscan::standin::memoryDcFailures > 0) {
+    --kinetiscan::standin::memoryDcFailures;
+    return nullptr;
+  }
   return reinterpret_cast<HDC>(makeDc(false));
 }
 

@@ -6,4 +6,7 @@ namespace kinetiscan::standin {
 // Device contexts, bitmaps, pens and regions made and not yet gone; stock objects do not count.
 int liveGdiObjects();
 
+// The next `count` memory device contexts asked for (CreateCompatibleDC) are refused.
+void failMemoryDcs(int count);
+
 }  // namespace kinetiscan::standin

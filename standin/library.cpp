@@ -63,6 +63,11 @@ bool liveGdiObjectCount(int* count) {
   return true;
 }
 
+bool failMemoryDcCreations(int count) {
+  failMemoryDcs(count);
+  return true;
+}
+
 LibraryRange libraryRange(HMODULE module) {
   link_map* map = nullptr;
   if (module == nullptr || dlinfo(module, RTLD_DI_LINKMAP, &map) != 0 || map == nullptr) {

@@ -72,6 +72,9 @@ bool defaultProcessingCount(unsigned message, std::uintptr_t wParam, int* count)
 
 // GDI objects alive in this process; false where the platform cannot tell.
 bool liveGdiObjectCount(int* count);
+// The next `count` memory device contexts asked for are refused; false where the platform's GDI
+// cannot be made to refuse.
+bool failMemoryDcCreations(int count);
 
 // The address range a loaded library occupies. After the library is unloaded, reserveRange takes
 // the range, so that loading it again must place it elsewhere; false when the range is still in

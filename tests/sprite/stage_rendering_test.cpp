@@ -4,6 +4,7 @@
 
 #include "expected_picture.h"
 #include "sprite_fixture.h"
+#include "testbed/control.h"
 
 namespace kinetiscan::sprite_test {
 namespace {
@@ -245,7 +246,8 @@ TEST_F(StageRendering, OverlaysDrawWithTheCopyPen) {
   }
 }
 
-// Views without a panel draw the overlays over whatever the stage shows.
+// Views without a panel, or whose panel cache cannot be made, draw the overlays over whatever the
+// stage shows.
 TEST_F(StageRendering, ViewsWithoutAPanelDrawOverlaysOverTheStage) {
   AnalysisState& state = analysisState();
   state.blobBoxes[1] = BlobBox{100, 50, 80, 30};
@@ -253,6 +255,21 @@ TEST_F(StageRendering, ViewsWithoutAPanelDrawOverlaysOverTheStage) {
   movies_->setSpriteColour(kSpriteNumber, 0x12, 0x34, 0x56);
   setProperty(actor_, "showboundingboxes", 1);
   setProperty(actor_, "showcenterpoints", 1);
+  // First a view with a panel whose cache cannot be made: the overlays alone, and nothing kept.
+  setProperty(actor_, "view", 1);
+  host::Surface& refused = backdropSurface();
+  int before = 0;
+  if (standin::liveGdiObjectCount(&before) && standin::failMemoryDcCreations(1)) {
+    draw(refused, kRect, 0);
+    int after = 0;
+    standin::liveGdiObjectCount(&after);
+    EXPECT_EQ(after, before) << "the cache's bitmap was made and must be gone again";
+    EXPECT_EQ(panelCache().memoryDc, nullptr);
+    Picture expected = backdropPicture(kWidth, kHeight);
+    addBox(expected, kRect, state.blobBoxes[1], 0x00123456u);
+    addCross(expected, kRect, state.blobBoxes[1], 0x00123456u);
+    expectSame(expected, actual(refused));
+  }
   for (int view : {0, 5}) {
     SCOPED_TRACE(view);
     setProperty(actor_, "view", view);
