@@ -31,12 +31,14 @@ CpuFeatures detectCpuFeatures() {
   if (__get_cpuid(1, &eax, &ebx, &ecx, &edx) == 0) return {};
   // XGETBV exists only where the system has turned XSAVE on.
   if ((ecx & bit_OSXSAVE) == 0 || (ecx & bit_AVX) == 0) return {};
+  // Every processor with AVX2 has FMA as well, but the wide adaptation is only sound with it.
+  const bool fma = (ecx & bit_FMA) != 0;
   const std::uint64_t state = enabledState();
   if ((state & kYmmState) != kYmmState) return {};
   if (__get_cpuid_max(0, nullptr) < 7) return {};
   __cpuid_count(7, 0, eax, ebx, ecx, edx);
   CpuFeatures features;
-  features.avx2 = (ebx & bit_AVX2) != 0;
+  features.avx2 = fma && (ebx & bit_AVX2) != 0;
   features.avx512f = features.avx2 && (ebx & bit_AVX512F) != 0 && (state & kZmmState) == kZmmState;
   return features;
 }

@@ -5,7 +5,7 @@
 namespace kinetiscan {
 
 struct CpuFeatures {
-  bool avx2 = false;
+  bool avx2 = false;     // with FMA, which the wide paths' adaptation uses
   bool avx512f = false;  // with avx2: the AVX-512 pass runs the AVX2 one with a wider adaptation
 };
 

@@ -7,6 +7,7 @@
 
 #include "analysis/analysis_state.h"
 #include "analysis/cpu_features.h"
+#include "analysis/measurement_rows.h"
 #include "analysis/pixel_math.h"
 
 namespace kinetiscan {
@@ -22,7 +23,7 @@ constexpr bool kX86 = false;
 constinit int chosenPath = -1;
 
 // Division: on the processors measured so far (an AMD EPYC with AVX-512) the divider keeps up
-// with the frame and the checked reciprocal costs more instructions than it saves.
+// with the frame and either reciprocal method costs more instructions than it saves.
 constinit AdaptationMethod chosenAdaptation = AdaptationMethod::division;
 
 PixelPath widestSupported() {
@@ -92,6 +93,9 @@ PixelPath activePixelPath() {
 void setAdaptationMethodForTest(AdaptationMethod method) { chosenAdaptation = method; }
 
 void runPixelPass(const PixelPass& given) {
+  // The stated arithmetic rounds to nearest and keeps subnormals, whatever the host set; the
+  // fused correction of the vector paths relies on it as well.
+  const NearestRounding nearest;
   PixelPass pass = given;
   pass.byReciprocal = chosenAdaptation == AdaptationMethod::reciprocal;
   switch (activePixelPath()) {

@@ -18,8 +18,9 @@ struct PixelPass {
   float sensitivity;
   float adaptivity;
   bool adapts;  // adaptivity >= 1
-  // The vector paths adapt with the reciprocal of the adaptivity and check each result, dividing
-  // only where the check cannot vouch for it; runPixelPass sets this from the chosen method.
+  // The vector paths adapt with the reciprocal of the adaptivity: SSE2 checks each result and
+  // divides only where the check cannot vouch for it, AVX2 and AVX-512 correct the quotient with
+  // one fused multiply-add. runPixelPass sets this from the chosen method.
   bool byReciprocal = false;
 };
 

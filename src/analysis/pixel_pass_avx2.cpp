@@ -1,5 +1,6 @@
 // The per-pixel pass for processors with AVX2, chosen at run time; everything here is
 // compiled for AVX2 while the rest of the library stays SSE2.
+#include <cmath>
 #include <cstdint>
 #include <cstring>
 
@@ -13,7 +14,7 @@
 // Only functions with internal linkage below: an inline function with external linkage compiled
 // here could be picked by the linker for callers on processors without AVX2.
 #pragma GCC push_options
-#pragma GCC target("avx2")
+#pragma GCC target("avx2,fma")
 
 namespace kinetiscan {
 namespace {

@@ -2,9 +2,9 @@
 // namespace, by the AVX2 and the AVX-512 translation units, each under its own target pragma; the
 // latter defines KINETISCAN_AVX512_ADAPTATION to widen the adaptation to 512 bits. Every result is
 // bit for bit the plain pass's: the same operations in the same precision and operand order,
-// an adaptation that divides or checks its reciprocal's float, and a threshold shortcut that falls
-// back to the stated sum wherever the two could differ. No include guard: each includer compiles
-// its own copy.
+// an adaptation that divides or corrects its reciprocal's quotient, and a threshold shortcut that
+// falls back to the stated sum wherever the two could differ. No include guard: each includer
+// compiles its own copy.
 
 constexpr int kGroup = 16;  // pixels per 16-bit store of motion bits
 constexpr int kGroupComponents = kGroup * kComponents;
@@ -76,94 +76,80 @@ template <int a, int b, int c, int d>
   return _mm256_cmp_ps(sum, limit.single, _CMP_GT_OQ);
 }
 
+// The adaptation, old + (camera - old) / a in double stored as single, either dividing or with
+// y, the reciprocal of a rounded to nearest, and one fused correction: q0 = d * y, then
+// q = q0 - (a * q0 - d) * y, whose remainder a * q0 - d is exact. q is the division's double
+// itself, d = +-0 included, wherever d is finite (docs/performance.md has the argument; it needs
+// rounding to nearest, a finite a of at least 1 and a single-precision a). An infinite or NaN d
+// keeps q0, which is then the division's as well.
+struct Adaptation {
+#if defined(KINETISCAN_AVX512_ADAPTATION)
+  __m512d divisor;
+  __m512d reciprocal;
+#else
+  __m256d divisor;
+  __m256d reciprocal;
+#endif
+};
+
 #if defined(KINETISCAN_AVX512_ADAPTATION)
 // Eight components in one register of doubles: no splitting and joining of halves.
-using Wide = __m512d;
-[[gnu::always_inline]] inline Wide wideSet(double value) { return _mm512_set1_pd(value); }
+[[gnu::always_inline]] inline Adaptation adaptationFor(float adaptivity) {
+  const double a = static_cast<double>(adaptivity);
+  return {_mm512_set1_pd(a), _mm512_set1_pd(1.0 / a)};
+}
 // The zero-masking forms convert every lane as the plain ones do; the plain ones start from an
 // undefined register that GCC 12 warns about.
 constexpr __mmask8 kAll = 0xFF;
-[[gnu::always_inline]] inline __m256 divided(__m256 retina, __m256 camera, Wide divisor) {
+template <bool kCorrected>
+[[gnu::always_inline]] inline __m256 adapt(__m256 retina, __m256 camera, const Adaptation& with) {
   const __m512d old = _mm512_maskz_cvtps_pd(kAll, retina);
-  const __m512d step =
-      _mm512_div_pd(_mm512_sub_pd(_mm512_maskz_cvtps_pd(kAll, camera), old), divisor);
-  return _mm512_maskz_cvtpd_ps(kAll, _mm512_add_pd(old, step));
-}
-// The floats nearest the two ends of the interval around the sum worked with the reciprocal.
-[[gnu::always_inline]] inline void reciprocalEnds(__m256 retina, __m256 camera, __m256 size,
-                                                  Wide reciprocal, __m256* low, __m256* high) {
-  const __m512d old = _mm512_maskz_cvtps_pd(kAll, retina);
-  const __m512d sum = _mm512_add_pd(
-      old, _mm512_mul_pd(_mm512_sub_pd(_mm512_maskz_cvtps_pd(kAll, camera), old), reciprocal));
-  const __m512d bound =
-      _mm512_mul_pd(_mm512_maskz_cvtps_pd(kAll, size), _mm512_set1_pd(kAdaptationBound));
-  *low = _mm512_maskz_cvtpd_ps(kAll, _mm512_sub_pd(sum, bound));
-  *high = _mm512_maskz_cvtpd_ps(kAll, _mm512_add_pd(sum, bound));
+  const __m512d step = _mm512_sub_pd(_mm512_maskz_cvtps_pd(kAll, camera), old);
+  __m512d quotient;
+  if constexpr (kCorrected) {
+    const __m512d guess = _mm512_mul_pd(step, with.reciprocal);
+    const __m512d excess = _mm512_fmsub_pd(with.divisor, guess, step);
+    const __mmask8 finite =
+        _mm512_cmp_pd_mask(_mm512_abs_pd(step), _mm512_set1_pd(HUGE_VAL), _CMP_LT_OQ);
+    quotient = _mm512_mask3_fnmadd_pd(excess, with.reciprocal, guess, finite);
+  } else {
+    quotient = _mm512_div_pd(step, with.divisor);
+  }
+  return _mm512_maskz_cvtpd_ps(kAll, _mm512_add_pd(old, quotient));
 }
 #else
-using Wide = __m256d;
-[[gnu::always_inline]] inline Wide wideSet(double value) { return _mm256_set1_pd(value); }
-[[gnu::always_inline]] inline __m256d dividedHalf(__m128 retina, __m128 camera, Wide divisor) {
-  const __m256d old = _mm256_cvtps_pd(retina);
-  return _mm256_add_pd(old, _mm256_div_pd(_mm256_sub_pd(_mm256_cvtps_pd(camera), old), divisor));
+[[gnu::always_inline]] inline Adaptation adaptationFor(float adaptivity) {
+  const double a = static_cast<double>(adaptivity);
+  return {_mm256_set1_pd(a), _mm256_set1_pd(1.0 / a)};
 }
-[[gnu::always_inline]] inline __m256 divided(__m256 retina, __m256 camera, Wide divisor) {
-  const __m128 low = _mm256_cvtpd_ps(
-      dividedHalf(_mm256_castps256_ps128(retina), _mm256_castps256_ps128(camera), divisor));
-  const __m128 high = _mm256_cvtpd_ps(
-      dividedHalf(_mm256_extractf128_ps(retina, 1), _mm256_extractf128_ps(camera, 1), divisor));
+template <bool kCorrected>
+[[gnu::always_inline]] inline __m128 adaptHalf(__m128 retina, __m128 camera,
+                                               const Adaptation& with) {
+  const __m256d old = _mm256_cvtps_pd(retina);
+  const __m256d step = _mm256_sub_pd(_mm256_cvtps_pd(camera), old);
+  __m256d quotient;
+  if constexpr (kCorrected) {
+    const __m256d guess = _mm256_mul_pd(step, with.reciprocal);
+    const __m256d excess = _mm256_fmsub_pd(with.divisor, guess, step);
+    const __m256d finite = _mm256_cmp_pd(_mm256_andnot_pd(_mm256_set1_pd(-0.0), step),
+                                         _mm256_set1_pd(HUGE_VAL), _CMP_LT_OQ);
+    quotient = _mm256_blendv_pd(guess, _mm256_fnmadd_pd(excess, with.reciprocal, guess), finite);
+  } else {
+    quotient = _mm256_div_pd(step, with.divisor);
+  }
+  return _mm256_cvtpd_ps(_mm256_add_pd(old, quotient));
+}
+template <bool kCorrected>
+[[gnu::always_inline]] inline __m256 adapt(__m256 retina, __m256 camera, const Adaptation& with) {
+  const __m128 low =
+      adaptHalf<kCorrected>(_mm256_castps256_ps128(retina), _mm256_castps256_ps128(camera), with);
+  const __m128 high = adaptHalf<kCorrected>(_mm256_extractf128_ps(retina, 1),
+                                            _mm256_extractf128_ps(camera, 1), with);
   return _mm256_insertf128_ps(_mm256_castps128_ps256(low), high, 1);
-}
-[[gnu::always_inline]] inline void reciprocalHalf(__m128 retina, __m128 camera, __m128 size,
-                                                  Wide reciprocal, __m128* low, __m128* high) {
-  const __m256d old = _mm256_cvtps_pd(retina);
-  const __m256d sum =
-      _mm256_add_pd(old, _mm256_mul_pd(_mm256_sub_pd(_mm256_cvtps_pd(camera), old), reciprocal));
-  const __m256d bound = _mm256_mul_pd(_mm256_cvtps_pd(size), _mm256_set1_pd(kAdaptationBound));
-  *low = _mm256_cvtpd_ps(_mm256_sub_pd(sum, bound));
-  *high = _mm256_cvtpd_ps(_mm256_add_pd(sum, bound));
-}
-// The floats nearest the two ends of the interval around the sum worked with the reciprocal.
-[[gnu::always_inline]] inline void reciprocalEnds(__m256 retina, __m256 camera, __m256 size,
-                                                  Wide reciprocal, __m256* low, __m256* high) {
-  __m128 lows[2];
-  __m128 highs[2];
-  reciprocalHalf(_mm256_castps256_ps128(retina), _mm256_castps256_ps128(camera),
-                 _mm256_castps256_ps128(size), reciprocal, &lows[0], &highs[0]);
-  reciprocalHalf(_mm256_extractf128_ps(retina, 1), _mm256_extractf128_ps(camera, 1),
-                 _mm256_extractf128_ps(size, 1), reciprocal, &lows[1], &highs[1]);
-  *low = _mm256_insertf128_ps(_mm256_castps128_ps256(lows[0]), lows[1], 1);
-  *high = _mm256_insertf128_ps(_mm256_castps128_ps256(highs[0]), highs[1], 1);
 }
 #endif
 
-struct Adaptation {
-  Wide divisor;
-  Wide reciprocal;
-};
-
-// Where both ends round to the same float (bit for bit, and not NaN), so does the division's
-// sum (see kAdaptationBound); elsewhere, rarely, the eight components are worked again with the
-// division.
-template <bool kByReciprocal>
-[[gnu::always_inline]] inline __m256 adapt(__m256 retina, __m256 camera, const Adaptation& with) {
-  if constexpr (!kByReciprocal) return divided(retina, camera, with.divisor);
-  const __m256 signBit = _mm256_set1_ps(-0.0f);
-  const __m256 size =
-      _mm256_add_ps(_mm256_andnot_ps(signBit, retina), _mm256_andnot_ps(signBit, camera));
-  __m256 low;
-  __m256 high;
-  reciprocalEnds(retina, camera, size, with.reciprocal, &low, &high);
-  const __m256 same = _mm256_and_ps(
-      _mm256_cmp_ps(low, high, _CMP_EQ_OQ),
-      _mm256_castsi256_ps(_mm256_cmpeq_epi32(_mm256_castps_si256(low), _mm256_castps_si256(high))));
-  if (_mm256_movemask_ps(same) != 0xFF) [[unlikely]] {
-    return divided(retina, camera, with.divisor);
-  }
-  return low;
-}
-
-// kAdapts: 0 the retina stays, 1 divided, 2 by the checked reciprocal.
+// kAdapts: 0 the retina stays, 1 divided, 2 by the corrected reciprocal.
 template <bool kFromBytes, int kAdapts>
 void run(const PixelPass& pass) {
   const __m256 scale = _mm256_set1_ps(kByteScale);
@@ -171,26 +157,36 @@ void run(const PixelPass& pass) {
   const __m256 one = _mm256_set1_ps(1.0f);
   const Threshold limit{_mm256_set1_ps(pass.sensitivity),
                         _mm256_set1_pd(static_cast<double>(pass.sensitivity))};
-  const Adaptation adaptation{wideSet(static_cast<double>(pass.adaptivity)),
-                              wideSet(1.0 / static_cast<double>(pass.adaptivity))};
+  const Adaptation adaptation = adaptationFor(pass.adaptivity);
+
+  // The planes in locals: stores through float pointers could otherwise change `pass` as far as
+  // the compiler knows, and it would load every pointer again after every store.
+  const std::uint8_t* const frame = pass.frame;
+  float* const cameraPlane = pass.camera;
+  float* const retinaPlane = pass.retina;
+  float* const differencePlane = pass.difference;
+  float* const globsPlane = pass.globs;
+  auto* const motionBytes = reinterpret_cast<std::uint8_t*>(pass.motion);
 
   for (int index = 0; index < kPixels / kGroup; ++index) {
     unsigned bits = 0;
+#pragma GCC unroll 2
     for (int octet = 0; octet < kGroup / 8; ++octet) {
       const int at = index * kGroupComponents + octet * kOctetComponents;
       __m256 camera[3];
       __m256 retina[3];
       __m256 difference[3];
+#pragma GCC unroll 3
       for (int i = 0; i < 3; ++i) {
         if constexpr (kFromBytes) {
-          camera[i] = convert(pass.frame + at + 8 * i, scale);
-          _mm256_storeu_ps(pass.camera + at + 8 * i, camera[i]);
+          camera[i] = convert(frame + at + 8 * i, scale);
+          _mm256_storeu_ps(cameraPlane + at + 8 * i, camera[i]);
         } else {
-          camera[i] = _mm256_loadu_ps(pass.camera + at + 8 * i);
+          camera[i] = _mm256_loadu_ps(cameraPlane + at + 8 * i);
         }
-        retina[i] = _mm256_loadu_ps(pass.retina + at + 8 * i);
+        retina[i] = _mm256_loadu_ps(retinaPlane + at + 8 * i);
         difference[i] = _mm256_andnot_ps(signBit, _mm256_sub_ps(retina[i], camera[i]));
-        _mm256_storeu_ps(pass.difference + at + 8 * i, difference[i]);
+        _mm256_storeu_ps(differencePlane + at + 8 * i, difference[i]);
       }
 
       const __m256 moving = movingLanes(difference, limit);
@@ -200,26 +196,28 @@ void run(const PixelPass& pass) {
                                 pick<2, 3, 3, 3>(mask, mask)};
       __m256 globs[3];
       ungroup(spread, globs);
-      for (int i = 0; i < 3; ++i) _mm256_storeu_ps(pass.globs + at + 8 * i, globs[i]);
+#pragma GCC unroll 3
+      for (int i = 0; i < 3; ++i) _mm256_storeu_ps(globsPlane + at + 8 * i, globs[i]);
 
       if constexpr (kAdapts != 0) {
+#pragma GCC unroll 3
         for (int i = 0; i < 3; ++i) {
-          _mm256_storeu_ps(pass.retina + at + 8 * i,
+          _mm256_storeu_ps(retinaPlane + at + 8 * i,
                            adapt<kAdapts == 2>(retina[i], camera[i], adaptation));
         }
       }
     }
     const auto half = static_cast<std::uint16_t>(bits);
-    std::memcpy(reinterpret_cast<std::uint8_t*>(pass.motion) + index * 2, &half, sizeof half);
+    std::memcpy(motionBytes + index * 2, &half, sizeof half);
   }
 }
 
 void runPass(const PixelPass& pass) {
+  // An infinite adaptivity has the reciprocal 0, whose remainder would be NaN: it divides.
+  const bool corrected = pass.byReciprocal && std::isfinite(pass.adaptivity);
   if (pass.frame != nullptr) {
-    !pass.adapts ? run<true, 0>(pass) : pass.byReciprocal ? run<true, 2>(pass) : run<true, 1>(pass);
+    !pass.adapts ? run<true, 0>(pass) : corrected ? run<true, 2>(pass) : run<true, 1>(pass);
   } else {
-    !pass.adapts        ? run<false, 0>(pass)
-    : pass.byReciprocal ? run<false, 2>(pass)
-                        : run<false, 1>(pass);
+    !pass.adapts ? run<false, 0>(pass) : corrected ? run<false, 2>(pass) : run<false, 1>(pass);
   }
 }

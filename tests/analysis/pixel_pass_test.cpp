@@ -16,6 +16,10 @@
 #include <string>
 #include <vector>
 
+#if defined(__i386__) || defined(__x86_64__)
+#include <xmmintrin.h>
+#endif
+
 #include "analysis/frame_analysis.h"
 #include "analysis/labelling.h"
 #include "analysis/pixel_math.h"
@@ -204,6 +208,45 @@ TEST_F(PixelPassTest, AdaptationStoresTheDivisionsFloatWhereTheReciprocalWouldNo
     EXPECT_EQ(state().retinaPlane[119][159][2], divided);
   }
 }
+
+#if defined(__i386__) || defined(__x86_64__)
+// A host may run with another rounding and with subnormals flushed. Every path and method still
+// works the stated arithmetic, which rounds to nearest and keeps subnormals, and the host gets its
+// own state back, flags included.
+TEST_F(PixelPassTest, EveryPathRoundsToNearestWhateverTheHostSet) {
+  std::mt19937 random(5);
+  for (auto& row : state().retinaPlane)
+    for (auto& pixel : row)
+      for (float& value : pixel)
+        value = random() % 2 ? planeValue(random, 0)
+                             : Limits::denorm_min() * static_cast<float>(random() % 4096);
+  for (std::uint8_t& byte : frameBytes()) byte = static_cast<std::uint8_t>(random());
+  state().parameters.adaptivity = 7.3890562f;
+  const std::vector<std::uint8_t> before = snapshot();
+  setPixelPathForTest(PixelPath::plain);
+  analyseFrame(testFrame());  // under the default state
+  const std::vector<std::uint8_t> want = snapshot();
+  const unsigned normal = _mm_getcsr();
+  // Rounding down, then toward zero, both with flush-to-zero, denormals-are-zero and a flag up.
+  for (unsigned host : {(normal & ~0x6000u) | 0x2000u | 0x8040u | 0x20u, normal | 0xE060u}) {
+    for (PixelPath path : kPixelPaths) {
+      if (!setPixelPathForTest(path)) continue;
+      for (AdaptationMethod method : {AdaptationMethod::division, AdaptationMethod::reciprocal}) {
+        setAdaptationMethodForTest(method);
+        restore(before);
+        _mm_setcsr(host);
+        analyseFrame(testFrame());
+        const unsigned after = _mm_getcsr();
+        _mm_setcsr(normal);
+        const std::string what =
+            "path " + std::to_string(int(path)) + " method " + std::to_string(int(method));
+        EXPECT_EQ(after, host) << what;
+        expectSameState(want, snapshot(), what);
+      }
+    }
+  }
+}
+#endif
 
 TEST_F(PixelPassTest, EveryPathMatchesThePlainPassOnRandomPlanesAndParameters) {
   const float adaptivities[] = {1000.0f,
