@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstddef>
 #include <cstdint>
 
 #include "analysis/analysis_state.h"
@@ -37,19 +38,9 @@ Sums sumFrame(const FrameView& frame, Span rows, Span columns) {
   return sums;
 }
 
-// Whole rows of bytes added up per position, then the covered columns per component: the row
-// loops have fixed lengths, so the compiler vectorises them.
-template <class RowBytes>
-Sums sumRows(Span rows, Span columns, RowBytes&& rowBytes) {
-  constexpr int kRowBytes = kColumns * kComponents;
-  static_assert(kRows * 255 <= UINT16_MAX);
-  std::array<std::uint16_t, kRowBytes> totals{};  // at most 120 * 255 each
-  std::array<std::uint8_t, kRowBytes> buffer;
-  for (std::int64_t row = rows.begin; row < rows.end; ++row) {
-    const std::uint8_t* bytes = rowBytes(static_cast<int>(row), buffer.data());
-    for (int i = 0; i < kRowBytes; ++i)
-      totals[i] = static_cast<std::uint16_t>(totals[i] + bytes[i]);
-  }
+// The covered columns of a row's worth of totals, per component.
+template <class Total, std::size_t kCount>
+Sums columnSums(const std::array<Total, kCount>& totals, Span columns) {
   Sums sums{};
   for (std::int64_t column = columns.begin; column < columns.end; ++column) {
     for (int k = 0; k < kComponents; ++k) sums[k] += totals[column * kComponents + k];
@@ -57,18 +48,30 @@ Sums sumRows(Span rows, Span columns, RowBytes&& rowBytes) {
   return sums;
 }
 
+// Whole rows of bytes added up per position, then the covered columns per component: the row
+// loop has a fixed length, so the compiler vectorises it.
+Sums sumFrameRows(const std::uint8_t* bytes, Span rows, Span columns) {
+  static_assert(kRows * 255 <= UINT16_MAX);
+  std::array<std::uint16_t, kRowValues> totals{};  // at most 120 * 255 each
+  for (std::int64_t row = rows.begin; row < rows.end; ++row) {
+    const std::uint8_t* rowBytes = bytes + static_cast<std::size_t>(row) * kRowValues;
+    for (int i = 0; i < kRowValues; ++i)
+      totals[i] = static_cast<std::uint16_t>(totals[i] + rowBytes[i]);
+  }
+  return columnSums(totals, columns);
+}
+
+// A plane's rows turned into 8-bit values and added up on the pixel path, whole rows at a time.
 Sums sumPlaneRows(const ImagePlane& plane, Span rows, Span columns) {
-  return sumRows(rows, columns, [&](int row, std::uint8_t* buffer) {
-    rowToBytesOnPath(plane[row][0].data(), buffer, false);
-    return static_cast<const std::uint8_t*>(buffer);
-  });
+  std::array<std::uint32_t, kRowValues> totals{};
+  for (std::int64_t row = rows.begin; row < rows.end; ++row)
+    addRowOnPath(plane[row][0].data(), totals.data());
+  return columnSums(totals, columns);
 }
 
 Sums sumFrameRows(const FrameView& frame, Span rows, Span columns) {
   if (frame.count < kFrameBytes) return sumFrame(frame, rows, columns);  // bytes missing
-  return sumRows(rows, columns, [&](int row, std::uint8_t*) {
-    return frame.bytes + static_cast<std::size_t>(row) * kColumns * kComponents;
-  });
+  return sumFrameRows(frame.bytes, rows, columns);
 }
 
 Sums sumPlane(const ImagePlane& plane, Span rows, Span columns) {

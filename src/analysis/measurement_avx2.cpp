@@ -20,10 +20,11 @@ namespace {
 constexpr int kLanes = 32;
 constexpr int kBlock = 16;
 
-// Sixteen components to their 8-bit values; false, with nothing written, unless every one of them
-// fits 32 bits once scaled (NaN fails the comparison). The product in double is exact and the
-// conversion truncates, so each lane gives what componentToByte gives.
-[[gnu::always_inline]] inline bool sixteenToBytes(const float* in, std::uint8_t* out) {
+// Sixteen components' 8-bit values, each in the low byte of a 32-bit lane whose other bytes are
+// zero, in two registers of eight; false, with nothing written, unless every one of them fits 32
+// bits once scaled (NaN fails the comparison). The product in double is exact and the conversion
+// truncates, so each lane gives what componentToByte gives.
+[[gnu::always_inline]] inline bool sixteenValues(const float* in, __m256i* values) {
   const __m256 magnitude = _mm256_castsi256_ps(_mm256_set1_epi32(0x7FFFFFFF));
   const __m256 fits = _mm256_set1_ps(kFitsInt32);
   const __m256 x[2] = {_mm256_loadu_ps(in), _mm256_loadu_ps(in + 8)};
@@ -32,18 +33,29 @@ constexpr int kBlock = 16;
                     _mm256_cmp_ps(_mm256_and_ps(x[1], magnitude), fits, _CMP_LT_OQ));
   if (_mm256_movemask_ps(fitting) != 0xFF) return false;
   const __m256d scale = _mm256_set1_pd(255.0);
-  const __m128i lowByte = _mm_set1_epi32(0xFF);
-  __m128i words[4];
-  for (int k = 0; k < 4; ++k) {
-    const __m128 quarter =
-        k % 2 == 0 ? _mm256_castps256_ps128(x[k / 2]) : _mm256_extractf128_ps(x[k / 2], 1);
-    // The low 8 bits, as the cast to a byte keeps them; the packs below then cannot saturate.
-    words[k] =
-        _mm_and_si128(_mm256_cvttpd_epi32(_mm256_mul_pd(_mm256_cvtps_pd(quarter), scale)), lowByte);
+  const __m256i lowByte = _mm256_set1_epi32(0xFF);
+#pragma GCC unroll 2
+  for (int k = 0; k < 2; ++k) {
+    const __m128i low =
+        _mm256_cvttpd_epi32(_mm256_mul_pd(_mm256_cvtps_pd(_mm256_castps256_ps128(x[k])), scale));
+    const __m128i high =
+        _mm256_cvttpd_epi32(_mm256_mul_pd(_mm256_cvtps_pd(_mm256_extractf128_ps(x[k], 1)), scale));
+    // The low 8 bits, as the cast to a byte keeps them.
+    values[k] = _mm256_and_si256(_mm256_setr_m128i(low, high), lowByte);
   }
+  return true;
+}
+
+[[gnu::always_inline]] inline bool sixteenToBytes(const float* in, std::uint8_t* out) {
+  __m256i values[2];
+  if (!sixteenValues(in, values)) return false;
+  // The packs work within 128-bit halves and cannot saturate: words in the order 0-3 8-11 4-7
+  // 12-15, put right below.
+  const __m256i words = _mm256_packs_epi32(values[0], values[1]);
   const __m128i bytes =
-      _mm_packus_epi16(_mm_packs_epi32(words[0], words[1]), _mm_packs_epi32(words[2], words[3]));
-  _mm_storeu_si128(reinterpret_cast<__m128i*>(out), bytes);
+      _mm_packus_epi16(_mm256_castsi256_si128(words), _mm256_extracti128_si256(words, 1));
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(out),
+                   _mm_shuffle_epi32(bytes, _MM_SHUFFLE(3, 1, 2, 0)));
   return true;
 }
 
@@ -54,6 +66,7 @@ constexpr int kBlock = 16;
   const __m256 scale = _mm256_set1_ps(kByteScale);
   __m256i candidate[2];
   int equal = 0xFF;
+#pragma GCC unroll 2
   for (int k = 0; k < 2; ++k) {
     const __m256 x = _mm256_loadu_ps(in + 8 * k);
     const __m256 clamped = _mm256_min_ps(_mm256_max_ps(_mm256_mul_ps(x, times255), zero), times255);
@@ -119,6 +132,25 @@ ColumnSpan matching(const std::uint8_t* bytes, const ColourTest& test) {
 
 }  // namespace
 
+void addRowAvx2(const float* components, std::uint32_t* totals) {
+  static_assert(kRowValues % kBlock == 0);
+  for (int i = 0; i < kRowValues; i += kBlock) {
+    __m256i values[2];
+    if (!sixteenValues(components + i, values)) {
+      std::uint8_t bytes[kBlock];
+      for (int k = 0; k < kBlock; ++k) bytes[k] = componentToByte(components[i + k]);
+      const __m128i packed = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes));
+      values[0] = _mm256_cvtepu8_epi32(packed);
+      values[1] = _mm256_cvtepu8_epi32(_mm_srli_si128(packed, 8));
+    }
+#pragma GCC unroll 2
+    for (int k = 0; k < 2; ++k) {
+      auto* at = reinterpret_cast<__m256i*>(totals + i + 8 * k);
+      _mm256_storeu_si256(at, _mm256_add_epi32(_mm256_loadu_si256(at), values[k]));
+    }
+  }
+}
+
 void rowToBytesAvx2(const float* components, std::uint8_t* bytes, bool fromFrame) {
   static_assert(kRowValues % kBlock == 0 && kRowValues % kLanes == 0);
   for (int i = 0; i < kRowValues; i += kBlock) {
@@ -139,6 +171,7 @@ ColumnSpan matchingColumnsAvx2(const std::uint8_t* bytes, const ColourTest& test
 #else
 
 namespace kinetiscan {
+void addRowAvx2(const float* components, std::uint32_t* totals) { addRowPlain(components, totals); }
 void rowToBytesAvx2(const float* components, std::uint8_t* bytes, bool) {
   rowToBytes(components, bytes);
 }

@@ -19,10 +19,11 @@ namespace {
 
 constexpr int kBlock = 16;
 
-// Sixteen components to their 8-bit values; false, with nothing written, unless every one of them
-// fits 32 bits once scaled (NaN fails the comparison). The product in double is exact, the
-// conversion truncates and the narrowing keeps the low 8 bits, as componentToByte does.
-[[gnu::always_inline]] inline bool sixteenToBytes(const float* in, std::uint8_t* out) {
+// Sixteen components' 8-bit values, each in the low byte of a 32-bit lane whose other bytes are
+// zero; false, with nothing written, unless every one of them fits 32 bits once scaled (NaN fails
+// the comparison). The product in double is exact, the conversion truncates and the low 8 bits are
+// kept, as componentToByte does.
+[[gnu::always_inline]] inline bool sixteenValues(const float* in, __m512i* values) {
   const __m512 x = _mm512_loadu_ps(in);
   const __mmask16 fitting =
       _mm512_cmp_ps_mask(_mm512_abs_ps(x), _mm512_set1_ps(kFitsInt32), _CMP_LT_OQ);
@@ -35,7 +36,14 @@ constexpr int kBlock = 16;
   const __m256i high = _mm512_maskz_cvttpd_epi32(
       0xFF, _mm512_mul_pd(_mm512_maskz_cvtps_pd(0xFF, _mm256_loadu_ps(in + 8)), scale));
   const __m512i words = _mm512_maskz_inserti64x4(0xFF, _mm512_castsi256_si512(low), high, 1);
-  _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm512_maskz_cvtepi32_epi8(0xFFFF, words));
+  *values = _mm512_and_si512(words, _mm512_set1_epi32(0xFF));
+  return true;
+}
+
+[[gnu::always_inline]] inline bool sixteenToBytes(const float* in, std::uint8_t* out) {
+  __m512i values;
+  if (!sixteenValues(in, &values)) return false;
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm512_maskz_cvtepi32_epi8(0xFFFF, values));
   return true;
 }
 
@@ -60,6 +68,20 @@ constexpr int kBlock = 16;
 
 }  // namespace
 
+void addRowAvx512(const float* components, std::uint32_t* totals) {
+  static_assert(kRowValues % kBlock == 0);
+  for (int i = 0; i < kRowValues; i += kBlock) {
+    __m512i values;
+    if (!sixteenValues(components + i, &values)) {
+      std::uint8_t bytes[kBlock];
+      for (int k = 0; k < kBlock; ++k) bytes[k] = componentToByte(components[i + k]);
+      values = _mm512_maskz_cvtepu8_epi32(0xFFFF,
+                                          _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes)));
+    }
+    _mm512_storeu_si512(totals + i, _mm512_add_epi32(_mm512_loadu_si512(totals + i), values));
+  }
+}
+
 void rowToBytesAvx512(const float* components, std::uint8_t* bytes, bool fromFrame) {
   static_assert(kRowValues % kBlock == 0);
   for (int i = 0; i < kRowValues; i += kBlock) {
@@ -76,6 +98,9 @@ void rowToBytesAvx512(const float* components, std::uint8_t* bytes, bool fromFra
 #else
 
 namespace kinetiscan {
+void addRowAvx512(const float* components, std::uint32_t* totals) {
+  addRowPlain(components, totals);
+}
 void rowToBytesAvx512(const float* components, std::uint8_t* bytes, bool) {
   rowToBytes(components, bytes);
 }

@@ -24,6 +24,27 @@ ColumnSpan matchingColumnsPlain(const std::uint8_t* bytes, const ColourTest& tes
   return span;
 }
 
+void addRowPlain(const float* components, std::uint32_t* totals) {
+  std::uint8_t bytes[kRowValues];
+  rowToBytes(components, bytes);
+  for (int i = 0; i < kRowValues; ++i) totals[i] += bytes[i];
+}
+
+void addRowOnPath(const float* components, std::uint32_t* totals) {
+  switch (activePixelPath()) {
+    case PixelPath::plain:
+    case PixelPath::sse2:
+      addRowPlain(components, totals);
+      return;
+    case PixelPath::avx2:
+      addRowAvx2(components, totals);
+      return;
+    case PixelPath::avx512:
+      addRowAvx512(components, totals);
+      return;
+  }
+}
+
 void rowToBytesOnPath(const float* components, std::uint8_t* bytes, bool fromFrame) {
   switch (activePixelPath()) {
     case PixelPath::plain:

@@ -58,12 +58,19 @@ class NearestRounding {
   unsigned saved_ = 0;
 };
 
+// Adds the kRowValues values that rowToBytes gives for `components` to `totals`, on the active
+// pixel path: a block average's rows without a row of bytes between.
+void addRowOnPath(const float* components, std::uint32_t* totals);
+
 // `bytes` holds kRowValues values and kRowSlack more bytes of any value.
 ColumnSpan matchingColumnsOnPath(const std::uint8_t* bytes, const ColourTest& test);
 
 // The paths themselves. The vector ones exist on x86 only. Where the components are not frame
-// bytes, SSE2 converts with the plain code, which the compiler vectorises for it; AVX-512 matches
-// with AVX2.
+// bytes, SSE2 converts and adds with the plain code, which the compiler vectorises for it;
+// AVX-512 matches with AVX2.
+void addRowPlain(const float* components, std::uint32_t* totals);
+void addRowAvx2(const float* components, std::uint32_t* totals);
+void addRowAvx512(const float* components, std::uint32_t* totals);
 void rowToBytesSse2(const float* components, std::uint8_t* bytes, bool fromFrame);
 void rowToBytesAvx2(const float* components, std::uint8_t* bytes, bool fromFrame);
 void rowToBytesAvx512(const float* components, std::uint8_t* bytes, bool fromFrame);

@@ -36,6 +36,7 @@ constexpr int kBlock = 16;
   const __m128 scale = _mm_set1_ps(kByteScale);
   __m128i candidate[4];
   int equal = 0xF;
+#pragma GCC unroll 4
   for (int k = 0; k < 4; ++k) {
     const __m128 x = _mm_loadu_ps(in + 4 * k);
     // max(NaN, 0) is its second operand, 0; the result then fails the comparison anyway.
