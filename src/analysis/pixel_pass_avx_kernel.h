@@ -149,6 +149,126 @@ template <bool kCorrected>
 }
 #endif
 
+#if defined(KINETISCAN_AVX512_ADAPTATION)
+// Sixteen pixels, 48 components, in three registers as they lie in the planes. Lane j of a
+// register, shifted by one and two lanes across the next register, meets the differences of
+// components j + 1 and j + 2, so lanes that start a pixel sum red + green + blue; sixteen of them
+// are gathered in pixel order for the threshold, and the pixels' mask is spread back to the
+// components. The threshold goes as on the eight-pixel path (movingLanes).
+constexpr __mmask16 kAllSixteen = 0xFFFF;  // zero-masking forms, as for kAll
+
+[[gnu::always_inline]] inline __m512 shifted(__m512 low, __m512 high, int lanes) {
+  const __m512i l = _mm512_castps_si512(low);
+  const __m512i h = _mm512_castps_si512(high);
+  return _mm512_castsi512_ps(lanes == 1 ? _mm512_maskz_alignr_epi32(kAllSixteen, h, l, 1)
+                                        : _mm512_maskz_alignr_epi32(kAllSixteen, h, l, 2));
+}
+
+// The low (0) or high (1) eight floats of a register.
+template <int kHalf>
+[[gnu::always_inline]] inline __m256 half(__m512 x) {
+  return _mm256_castpd_ps(_mm512_maskz_extractf64x4_pd(0xF, _mm512_castps_pd(x), kHalf));
+}
+
+// The lanes that start pixels 0-15 of three registers in plane order, in pixel order.
+[[gnu::always_inline]] inline __m512 pixelStarts(const __m512* values) {
+  const __m512i first = _mm512_setr_epi32(0, 3, 6, 9, 12, 15, 18, 21, 24, 27, 30, 0, 0, 0, 0, 0);
+  const __m512i last = _mm512_setr_epi32(0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 4, 7, 10, 13);
+  const __m512 two = _mm512_permutex2var_ps(values[0], first, values[1]);
+  return _mm512_mask_permutexvar_ps(two, 0xF800, last, values[2]);
+}
+
+template <bool kFromBytes, int kAdapts>
+void run(const PixelPass& pass) {
+  const __m512 scale = _mm512_set1_ps(kByteScale);
+  const __m512 one = _mm512_set1_ps(1.0f);
+  const __m512 limit = _mm512_set1_ps(pass.sensitivity);
+  const __m512d limitWide = _mm512_set1_pd(static_cast<double>(pass.sensitivity));
+  const Adaptation adaptation = adaptationFor(pass.adaptivity);
+  // Lane j of spread register i takes pixel (16 * i + j) / 3.
+  const __m512i spreads[3] = {
+      _mm512_setr_epi32(0, 0, 0, 1, 1, 1, 2, 2, 2, 3, 3, 3, 4, 4, 4, 5),
+      _mm512_setr_epi32(5, 5, 6, 6, 6, 7, 7, 7, 8, 8, 8, 9, 9, 9, 10, 10),
+      _mm512_setr_epi32(10, 11, 11, 11, 12, 12, 12, 13, 13, 13, 14, 14, 14, 15, 15, 15)};
+
+  // The planes in locals: stores through float pointers could otherwise change `pass` as far as
+  // the compiler knows, and it would load every pointer again after every store.
+  const std::uint8_t* const frame = pass.frame;
+  float* const cameraPlane = pass.camera;
+  float* const retinaPlane = pass.retina;
+  float* const differencePlane = pass.difference;
+  float* const globsPlane = pass.globs;
+  auto* const motionBytes = reinterpret_cast<std::uint8_t*>(pass.motion);
+
+  for (int index = 0; index < kPixels / kGroup; ++index) {
+    const int at = index * kGroupComponents;
+    __m512 camera[3];
+    __m512 retina[3];
+    __m512 difference[3];
+#pragma GCC unroll 3
+    for (int i = 0; i < 3; ++i) {
+      if constexpr (kFromBytes) {
+        const __m128i bytes =
+            _mm_loadu_si128(reinterpret_cast<const __m128i*>(frame + at + 16 * i));
+        camera[i] = _mm512_mul_ps(
+            _mm512_maskz_cvtepi32_ps(kAllSixteen, _mm512_maskz_cvtepu8_epi32(kAllSixteen, bytes)),
+            scale);
+        _mm512_storeu_ps(cameraPlane + at + 16 * i, camera[i]);
+      } else {
+        camera[i] = _mm512_loadu_ps(cameraPlane + at + 16 * i);
+      }
+      retina[i] = _mm512_loadu_ps(retinaPlane + at + 16 * i);
+      difference[i] = _mm512_abs_ps(_mm512_sub_ps(retina[i], camera[i]));
+      _mm512_storeu_ps(differencePlane + at + 16 * i, difference[i]);
+    }
+
+    // Red + green, then + blue, in single at every lane; only the lanes that start a pixel count.
+    __m512 redGreen[3];
+    __m512 sums[3];
+    const __m512 beyond = _mm512_setzero_ps();
+#pragma GCC unroll 3
+    for (int i = 0; i < 3; ++i) {
+      const __m512 next = i < 2 ? difference[i + 1] : beyond;
+      redGreen[i] = _mm512_add_ps(shifted(difference[i], next, 2), shifted(difference[i], next, 1));
+      sums[i] = _mm512_add_ps(redGreen[i], difference[i]);
+    }
+    const __m512 sum = pixelStarts(sums);
+    __mmask16 moving = _mm512_cmp_ps_mask(sum, limit, _CMP_GT_OQ);
+    if (_mm512_cmp_ps_mask(sum, limit, _CMP_EQ_OQ) != 0) [[unlikely]] {
+      // The stated sum, (red + green) in single then + blue in double.
+      const __m512 rg = pixelStarts(redGreen);
+      const __m512 blue = pixelStarts(difference);
+      const __mmask8 low =
+          _mm512_cmp_pd_mask(_mm512_add_pd(_mm512_maskz_cvtps_pd(kAll, half<0>(rg)),
+                                           _mm512_maskz_cvtps_pd(kAll, half<0>(blue))),
+                             limitWide, _CMP_GT_OQ);
+      const __mmask8 high =
+          _mm512_cmp_pd_mask(_mm512_add_pd(_mm512_maskz_cvtps_pd(kAll, half<1>(rg)),
+                                           _mm512_maskz_cvtps_pd(kAll, half<1>(blue))),
+                             limitWide, _CMP_GT_OQ);
+      moving = static_cast<__mmask16>(low | high << 8);
+    }
+    const auto bits = static_cast<std::uint16_t>(moving);
+    std::memcpy(motionBytes + index * 2, &bits, sizeof bits);
+
+    const __m512 mask = _mm512_maskz_mov_ps(moving, one);
+#pragma GCC unroll 3
+    for (int i = 0; i < 3; ++i)
+      _mm512_storeu_ps(globsPlane + at + 16 * i,
+                       _mm512_maskz_permutexvar_ps(kAllSixteen, spreads[i], mask));
+
+    if constexpr (kAdapts != 0) {
+#pragma GCC unroll 3
+      for (int i = 0; i < 3; ++i) {
+        const __m256 low = adapt<kAdapts == 2>(half<0>(retina[i]), half<0>(camera[i]), adaptation);
+        const __m256 high = adapt<kAdapts == 2>(half<1>(retina[i]), half<1>(camera[i]), adaptation);
+        _mm256_storeu_ps(retinaPlane + at + 16 * i, low);
+        _mm256_storeu_ps(retinaPlane + at + 16 * i + 8, high);
+      }
+    }
+  }
+}
+#else
 // kAdapts: 0 the retina stays, 1 divided, 2 by the corrected reciprocal.
 template <bool kFromBytes, int kAdapts>
 void run(const PixelPass& pass) {
@@ -211,6 +331,8 @@ void run(const PixelPass& pass) {
     std::memcpy(motionBytes + index * 2, &half, sizeof half);
   }
 }
+
+#endif
 
 void runPass(const PixelPass& pass) {
   // An infinite adaptivity has the reciprocal 0, whose remainder would be NaN: it divides.
