@@ -40,3 +40,21 @@ function(kinetiscan_test name)
     add_dependencies(${name} avicap32_standin)
   endif()
 endfunction()
+
+# Clang ignores the GCC target pragmas of the analysis's vector paths: their instruction sets go on
+# the command line instead, for the target that compiles them.
+function(kinetiscan_clang_vector_units target)
+  if(NOT CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+    return()
+  endif()
+  set(units ${PROJECT_SOURCE_DIR}/src/analysis)
+  set(quiet "-Wno-unknown-pragmas")
+  set_source_files_properties(${units}/measurement_avx2.cpp TARGET_DIRECTORY ${target}
+                              PROPERTIES COMPILE_OPTIONS "-mavx2;${quiet}")
+  set_source_files_properties(${units}/measurement_avx512.cpp TARGET_DIRECTORY ${target}
+                              PROPERTIES COMPILE_OPTIONS "-mavx2;-mavx512f;${quiet}")
+  set_source_files_properties(${units}/pixel_pass_avx2.cpp TARGET_DIRECTORY ${target}
+                              PROPERTIES COMPILE_OPTIONS "-mavx2;-mfma;${quiet}")
+  set_source_files_properties(${units}/pixel_pass_avx512.cpp TARGET_DIRECTORY ${target}
+                              PROPERTIES COMPILE_OPTIONS "-mavx2;-mavx512f;-mfma;${quiet}")
+endfunction()
