@@ -6,7 +6,7 @@ namespace kinetiscan {
 
 struct CpuFeatures {
   bool avx2 = false;     // with FMA, which the wide paths' adaptation uses
-  bool avx512f = false;  // with avx2: the AVX-512 pass runs the AVX2 one with a wider adaptation
+  bool avx512f = false;  // only with avx2, which the AVX-512 pass uses as well
 };
 
 CpuFeatures detectCpuFeatures();

@@ -1,10 +1,10 @@
-// The per-pixel pass eight pixels at a time in 256-bit registers. Included, inside an anonymous
+// The per-pixel pass in wide registers: eight pixels at a time in 256-bit ones, or sixteen in
+// 512-bit ones where KINETISCAN_AVX512_ADAPTATION is defined. Included, inside an anonymous
 // namespace, by the AVX2 and the AVX-512 translation units, each under its own target pragma; the
-// latter defines KINETISCAN_AVX512_ADAPTATION to widen the adaptation to 512 bits. Every result is
-// bit for bit the plain pass's: the same operations in the same precision and operand order,
-// an adaptation that divides or corrects its reciprocal's quotient, and a threshold shortcut that
-// falls back to the stated sum wherever the two could differ. No include guard: each includer
-// compiles its own copy.
+// latter defines the macro. Every result is bit for bit the plain pass's: the same operations in
+// the same precision and operand order, an adaptation that divides or corrects its reciprocal's
+// quotient, and a threshold shortcut that falls back to the stated sum wherever the two could
+// differ. No include guard: each includer compiles its own copy.
 
 constexpr int kGroup = 16;  // pixels per 16-bit store of motion bits
 constexpr int kGroupComponents = kGroup * kComponents;
