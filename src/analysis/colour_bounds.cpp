@@ -73,7 +73,7 @@ HostRect colourBounds(int red, int green, int blue, std::int32_t tolerance, bool
   std::array<std::uint8_t, kRowValues + kRowSlack> bytes{};
   const NearestRounding nearest;
   for (int row = 0; row < kRows; ++row) {
-    rowToBytesOnPath(state.cameraPlane[row][0].data(), bytes.data(), true);
+    cameraRowToBytesOnPath(state.cameraPlane[row][0].data(), bytes.data());
     const ColumnSpan span = matchingColumnsOnPath(bytes.data(), test);
     if (span.first < 0) continue;
     if (row < lowRow) lowRow = row;

@@ -151,10 +151,10 @@ void addRowAvx2(const float* components, std::uint32_t* totals) {
   }
 }
 
-void rowToBytesAvx2(const float* components, std::uint8_t* bytes, bool fromFrame) {
+void cameraRowToBytesAvx2(const float* components, std::uint8_t* bytes) {
   static_assert(kRowValues % kBlock == 0 && kRowValues % kLanes == 0);
   for (int i = 0; i < kRowValues; i += kBlock) {
-    if (fromFrame && sixteenFrameBytes(components + i, bytes + i)) continue;
+    if (sixteenFrameBytes(components + i, bytes + i)) continue;
     if (sixteenToBytes(components + i, bytes + i)) continue;
     for (int k = i; k < i + kBlock; ++k) bytes[k] = componentToByte(components[k]);
   }
@@ -172,7 +172,7 @@ ColumnSpan matchingColumnsAvx2(const std::uint8_t* bytes, const ColourTest& test
 
 namespace kinetiscan {
 void addRowAvx2(const float* components, std::uint32_t* totals) { addRowPlain(components, totals); }
-void rowToBytesAvx2(const float* components, std::uint8_t* bytes, bool) {
+void cameraRowToBytesAvx2(const float* components, std::uint8_t* bytes) {
   rowToBytes(components, bytes);
 }
 ColumnSpan matchingColumnsAvx2(const std::uint8_t* bytes, const ColourTest& test) {

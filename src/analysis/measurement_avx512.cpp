@@ -82,10 +82,10 @@ void addRowAvx512(const float* components, std::uint32_t* totals) {
   }
 }
 
-void rowToBytesAvx512(const float* components, std::uint8_t* bytes, bool fromFrame) {
+void cameraRowToBytesAvx512(const float* components, std::uint8_t* bytes) {
   static_assert(kRowValues % kBlock == 0);
   for (int i = 0; i < kRowValues; i += kBlock) {
-    if (fromFrame && sixteenFrameBytes(components + i, bytes + i)) continue;
+    if (sixteenFrameBytes(components + i, bytes + i)) continue;
     if (sixteenToBytes(components + i, bytes + i)) continue;
     for (int k = i; k < i + kBlock; ++k) bytes[k] = componentToByte(components[k]);
   }
@@ -101,7 +101,7 @@ namespace kinetiscan {
 void addRowAvx512(const float* components, std::uint32_t* totals) {
   addRowPlain(components, totals);
 }
-void rowToBytesAvx512(const float* components, std::uint8_t* bytes, bool) {
+void cameraRowToBytesAvx512(const float* components, std::uint8_t* bytes) {
   rowToBytes(components, bytes);
 }
 }  // namespace kinetiscan

@@ -45,19 +45,19 @@ void addRowOnPath(const float* components, std::uint32_t* totals) {
   }
 }
 
-void rowToBytesOnPath(const float* components, std::uint8_t* bytes, bool fromFrame) {
+void cameraRowToBytesOnPath(const float* components, std::uint8_t* bytes) {
   switch (activePixelPath()) {
     case PixelPath::plain:
       rowToBytes(components, bytes);
       return;
     case PixelPath::sse2:
-      rowToBytesSse2(components, bytes, fromFrame);
+      cameraRowToBytesSse2(components, bytes);
       return;
     case PixelPath::avx2:
-      rowToBytesAvx2(components, bytes, fromFrame);
+      cameraRowToBytesAvx2(components, bytes);
       return;
     case PixelPath::avx512:
-      rowToBytesAvx512(components, bytes, fromFrame);
+      cameraRowToBytesAvx512(components, bytes);
       return;
   }
 }

@@ -38,11 +38,11 @@ constexpr std::uint32_t pixelStarts(int lanes, int r) {
   return bits;
 }
 
-// kRowValues plane components to the values componentToByte gives, on the active pixel path.
-// `fromFrame` says the components are most likely frame bytes converted, as the camera plane's
-// are: a path may then try a cheaper conversion first that it checks. That check rounds to nearest
-// on SSE2 and AVX2, so with `fromFrame` the caller must hold a NearestRounding.
-void rowToBytesOnPath(const float* components, std::uint8_t* bytes, bool fromFrame);
+// kRowValues camera-plane components to the values componentToByte gives, on the active pixel
+// path. They are most likely frame bytes converted, so a path may try a cheaper conversion first
+// that it checks. That check rounds to nearest on SSE2 and AVX2: the caller must hold a
+// NearestRounding.
+void cameraRowToBytesOnPath(const float* components, std::uint8_t* bytes);
 
 // While it lives, SSE arithmetic rounds to nearest with no flushing of subnormals and every
 // exception masked, whatever the host set; the host's state, flags included, comes back at its end.
@@ -71,9 +71,9 @@ ColumnSpan matchingColumnsOnPath(const std::uint8_t* bytes, const ColourTest& te
 void addRowPlain(const float* components, std::uint32_t* totals);
 void addRowAvx2(const float* components, std::uint32_t* totals);
 void addRowAvx512(const float* components, std::uint32_t* totals);
-void rowToBytesSse2(const float* components, std::uint8_t* bytes, bool fromFrame);
-void rowToBytesAvx2(const float* components, std::uint8_t* bytes, bool fromFrame);
-void rowToBytesAvx512(const float* components, std::uint8_t* bytes, bool fromFrame);
+void cameraRowToBytesSse2(const float* components, std::uint8_t* bytes);
+void cameraRowToBytesAvx2(const float* components, std::uint8_t* bytes);
+void cameraRowToBytesAvx512(const float* components, std::uint8_t* bytes);
 ColumnSpan matchingColumnsPlain(const std::uint8_t* bytes, const ColourTest& test);
 ColumnSpan matchingColumnsSse2(const std::uint8_t* bytes, const ColourTest& test);
 ColumnSpan matchingColumnsAvx2(const std::uint8_t* bytes, const ColourTest& test);

@@ -99,11 +99,7 @@ ColumnSpan matching(const std::uint8_t* bytes, const ColourTest& test) {
 
 }  // namespace
 
-void rowToBytesSse2(const float* components, std::uint8_t* bytes, bool fromFrame) {
-  if (!fromFrame) {
-    rowToBytes(components, bytes);
-    return;
-  }
+void cameraRowToBytesSse2(const float* components, std::uint8_t* bytes) {
   static_assert(kRowValues % kBlock == 0);
   for (int i = 0; i < kRowValues; i += kBlock) {
     if (!sixteenFrameBytes(components + i, bytes + i))
@@ -122,7 +118,7 @@ ColumnSpan matchingColumnsSse2(const std::uint8_t* bytes, const ColourTest& test
 namespace kinetiscan {
 NearestRounding::NearestRounding() = default;
 NearestRounding::~NearestRounding() = default;
-void rowToBytesSse2(const float* components, std::uint8_t* bytes, bool) {
+void cameraRowToBytesSse2(const float* components, std::uint8_t* bytes) {
   rowToBytes(components, bytes);
 }
 ColumnSpan matchingColumnsSse2(const std::uint8_t* bytes, const ColourTest& test) {
