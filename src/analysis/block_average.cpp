@@ -50,7 +50,7 @@ Sums columnSums(const std::array<Total, kCount>& totals, Span columns) {
 
 // Whole rows of bytes added up per position, then the covered columns per component: the row
 // loop has a fixed length, so the compiler vectorises it.
-Sums sumFrameRows(const std::uint8_t* bytes, Span rows, Span columns) {
+Sums sumByteRows(const std::uint8_t* bytes, Span rows, Span columns) {
   static_assert(kRows * 255 <= UINT16_MAX);
   std::array<std::uint16_t, kRowValues> totals{};  // at most 120 * 255 each
   for (std::int64_t row = rows.begin; row < rows.end; ++row) {
@@ -71,7 +71,7 @@ Sums sumPlaneRows(const ImagePlane& plane, Span rows, Span columns) {
 
 Sums sumFrameRows(const FrameView& frame, Span rows, Span columns) {
   if (frame.count < kFrameBytes) return sumFrame(frame, rows, columns);  // bytes missing
-  return sumFrameRows(frame.bytes, rows, columns);
+  return sumByteRows(frame.bytes, rows, columns);
 }
 
 Sums sumPlane(const ImagePlane& plane, Span rows, Span columns) {

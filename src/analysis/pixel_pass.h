@@ -7,7 +7,9 @@
 
 namespace kinetiscan {
 
-// The planes as flat arrays of kPixels * kComponents floats in pixel order.
+// The planes as flat arrays of kPixels * kComponents floats in pixel order. The vector paths take
+// it by value: stores through the float pointers could change a PixelPass seen by reference as far
+// as the compiler knows, and it would load every pointer again after every store.
 struct PixelPass {
   const std::uint8_t* frame;  // kFrameBytes bytes to convert into `camera`; null: use it as is
   float* camera;

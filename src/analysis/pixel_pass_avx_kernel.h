@@ -179,7 +179,7 @@ template <int kHalf>
 }
 
 template <bool kFromBytes, int kAdapts>
-void run(const PixelPass& pass) {
+void run(const PixelPass pass) {  // by value: see PixelPass
   const __m512 scale = _mm512_set1_ps(kByteScale);
   const __m512 one = _mm512_set1_ps(1.0f);
   const __m512 limit = _mm512_set1_ps(pass.sensitivity);
@@ -191,15 +191,6 @@ void run(const PixelPass& pass) {
       _mm512_setr_epi32(5, 5, 6, 6, 6, 7, 7, 7, 8, 8, 8, 9, 9, 9, 10, 10),
       _mm512_setr_epi32(10, 11, 11, 11, 12, 12, 12, 13, 13, 13, 14, 14, 14, 15, 15, 15)};
 
-  // The planes in locals: stores through float pointers could otherwise change `pass` as far as
-  // the compiler knows, and it would load every pointer again after every store.
-  const std::uint8_t* const frame = pass.frame;
-  float* const cameraPlane = pass.camera;
-  float* const retinaPlane = pass.retina;
-  float* const differencePlane = pass.difference;
-  float* const globsPlane = pass.globs;
-  auto* const motionBytes = reinterpret_cast<std::uint8_t*>(pass.motion);
-
   for (int index = 0; index < kPixels / kGroup; ++index) {
     const int at = index * kGroupComponents;
     __m512 camera[3];
@@ -209,17 +200,17 @@ void run(const PixelPass& pass) {
     for (int i = 0; i < 3; ++i) {
       if constexpr (kFromBytes) {
         const __m128i bytes =
-            _mm_loadu_si128(reinterpret_cast<const __m128i*>(frame + at + 16 * i));
+            _mm_loadu_si128(reinterpret_cast<const __m128i*>(pass.frame + at + 16 * i));
         camera[i] = _mm512_mul_ps(
             _mm512_maskz_cvtepi32_ps(kAllSixteen, _mm512_maskz_cvtepu8_epi32(kAllSixteen, bytes)),
             scale);
-        _mm512_storeu_ps(cameraPlane + at + 16 * i, camera[i]);
+        _mm512_storeu_ps(pass.camera + at + 16 * i, camera[i]);
       } else {
-        camera[i] = _mm512_loadu_ps(cameraPlane + at + 16 * i);
+        camera[i] = _mm512_loadu_ps(pass.camera + at + 16 * i);
       }
-      retina[i] = _mm512_loadu_ps(retinaPlane + at + 16 * i);
+      retina[i] = _mm512_loadu_ps(pass.retina + at + 16 * i);
       difference[i] = _mm512_abs_ps(_mm512_sub_ps(retina[i], camera[i]));
-      _mm512_storeu_ps(differencePlane + at + 16 * i, difference[i]);
+      _mm512_storeu_ps(pass.difference + at + 16 * i, difference[i]);
     }
 
     // Red + green, then + blue, in single at every lane; only the lanes that start a pixel count.
@@ -249,12 +240,12 @@ void run(const PixelPass& pass) {
       moving = static_cast<__mmask16>(low | high << 8);
     }
     const auto bits = static_cast<std::uint16_t>(moving);
-    std::memcpy(motionBytes + index * 2, &bits, sizeof bits);
+    std::memcpy(reinterpret_cast<std::uint8_t*>(pass.motion) + index * 2, &bits, sizeof bits);
 
     const __m512 mask = _mm512_maskz_mov_ps(moving, one);
 #pragma GCC unroll 3
     for (int i = 0; i < 3; ++i)
-      _mm512_storeu_ps(globsPlane + at + 16 * i,
+      _mm512_storeu_ps(pass.globs + at + 16 * i,
                        _mm512_maskz_permutexvar_ps(kAllSixteen, spreads[i], mask));
 
     if constexpr (kAdapts != 0) {
@@ -262,8 +253,8 @@ void run(const PixelPass& pass) {
       for (int i = 0; i < 3; ++i) {
         const __m256 low = adapt<kAdapts == 2>(half<0>(retina[i]), half<0>(camera[i]), adaptation);
         const __m256 high = adapt<kAdapts == 2>(half<1>(retina[i]), half<1>(camera[i]), adaptation);
-        _mm256_storeu_ps(retinaPlane + at + 16 * i, low);
-        _mm256_storeu_ps(retinaPlane + at + 16 * i + 8, high);
+        _mm256_storeu_ps(pass.retina + at + 16 * i, low);
+        _mm256_storeu_ps(pass.retina + at + 16 * i + 8, high);
       }
     }
   }
@@ -271,22 +262,13 @@ void run(const PixelPass& pass) {
 #else
 // kAdapts: 0 the retina stays, 1 divided, 2 by the corrected reciprocal.
 template <bool kFromBytes, int kAdapts>
-void run(const PixelPass& pass) {
+void run(const PixelPass pass) {  // by value: see PixelPass
   const __m256 scale = _mm256_set1_ps(kByteScale);
   const __m256 signBit = _mm256_set1_ps(-0.0f);
   const __m256 one = _mm256_set1_ps(1.0f);
   const Threshold limit{_mm256_set1_ps(pass.sensitivity),
                         _mm256_set1_pd(static_cast<double>(pass.sensitivity))};
   const Adaptation adaptation = adaptationFor(pass.adaptivity);
-
-  // The planes in locals: stores through float pointers could otherwise change `pass` as far as
-  // the compiler knows, and it would load every pointer again after every store.
-  const std::uint8_t* const frame = pass.frame;
-  float* const cameraPlane = pass.camera;
-  float* const retinaPlane = pass.retina;
-  float* const differencePlane = pass.difference;
-  float* const globsPlane = pass.globs;
-  auto* const motionBytes = reinterpret_cast<std::uint8_t*>(pass.motion);
 
   for (int index = 0; index < kPixels / kGroup; ++index) {
     unsigned bits = 0;
@@ -299,14 +281,14 @@ void run(const PixelPass& pass) {
 #pragma GCC unroll 3
       for (int i = 0; i < 3; ++i) {
         if constexpr (kFromBytes) {
-          camera[i] = convert(frame + at + 8 * i, scale);
-          _mm256_storeu_ps(cameraPlane + at + 8 * i, camera[i]);
+          camera[i] = convert(pass.frame + at + 8 * i, scale);
+          _mm256_storeu_ps(pass.camera + at + 8 * i, camera[i]);
         } else {
-          camera[i] = _mm256_loadu_ps(cameraPlane + at + 8 * i);
+          camera[i] = _mm256_loadu_ps(pass.camera + at + 8 * i);
         }
-        retina[i] = _mm256_loadu_ps(retinaPlane + at + 8 * i);
+        retina[i] = _mm256_loadu_ps(pass.retina + at + 8 * i);
         difference[i] = _mm256_andnot_ps(signBit, _mm256_sub_ps(retina[i], camera[i]));
-        _mm256_storeu_ps(differencePlane + at + 8 * i, difference[i]);
+        _mm256_storeu_ps(pass.difference + at + 8 * i, difference[i]);
       }
 
       const __m256 moving = movingLanes(difference, limit);
@@ -317,18 +299,18 @@ void run(const PixelPass& pass) {
       __m256 globs[3];
       ungroup(spread, globs);
 #pragma GCC unroll 3
-      for (int i = 0; i < 3; ++i) _mm256_storeu_ps(globsPlane + at + 8 * i, globs[i]);
+      for (int i = 0; i < 3; ++i) _mm256_storeu_ps(pass.globs + at + 8 * i, globs[i]);
 
       if constexpr (kAdapts != 0) {
 #pragma GCC unroll 3
         for (int i = 0; i < 3; ++i) {
-          _mm256_storeu_ps(retinaPlane + at + 8 * i,
+          _mm256_storeu_ps(pass.retina + at + 8 * i,
                            adapt<kAdapts == 2>(retina[i], camera[i], adaptation));
         }
       }
     }
     const auto half = static_cast<std::uint16_t>(bits);
-    std::memcpy(motionBytes + index * 2, &half, sizeof half);
+    std::memcpy(reinterpret_cast<std::uint8_t*>(pass.motion) + index * 2, &half, sizeof half);
   }
 }
 

@@ -125,7 +125,7 @@ template <bool kByReciprocal>
 
 // kAdapts: 0 the retina stays, 1 divided, 2 by the checked reciprocal.
 template <bool kFromBytes, int kAdapts>
-void run(const PixelPass& pass) {
+void run(const PixelPass pass) {  // by value: see PixelPass
   const __m128 scale = _mm_set1_ps(kByteScale);
   const __m128 signBit = _mm_set1_ps(-0.0f);
   const __m128 one = _mm_set1_ps(1.0f);
@@ -134,27 +134,18 @@ void run(const PixelPass& pass) {
   const Adaptation adaptation{_mm_set1_pd(static_cast<double>(pass.adaptivity)),
                               _mm_set1_pd(1.0 / static_cast<double>(pass.adaptivity))};
 
-  // The planes in locals: stores through float pointers could otherwise change `pass` as far as
-  // the compiler knows, and it would load every pointer again after every store.
-  const std::uint8_t* const frame = pass.frame;
-  float* const cameraPlane = pass.camera;
-  float* const retinaPlane = pass.retina;
-  float* const differencePlane = pass.difference;
-  float* const globsPlane = pass.globs;
-  auto* const motionBytes = reinterpret_cast<std::uint8_t*>(pass.motion);
-
   for (int group = 0; group < kPixels / kGroup; ++group) {
     const int first = group * kGroupComponents;
     __m128 camera[kGroupComponents / 4];
     if constexpr (kFromBytes) {
 #pragma GCC unroll 3
-      for (int i = 0; i < 3; ++i) convert(frame + first + 16 * i, scale, camera + 4 * i);
+      for (int i = 0; i < 3; ++i) convert(pass.frame + first + 16 * i, scale, camera + 4 * i);
       for (int i = 0; i < kGroupComponents / 4; ++i) {
-        _mm_storeu_ps(cameraPlane + first + 4 * i, camera[i]);
+        _mm_storeu_ps(pass.camera + first + 4 * i, camera[i]);
       }
     } else {
       for (int i = 0; i < kGroupComponents / 4; ++i) {
-        camera[i] = _mm_loadu_ps(cameraPlane + first + 4 * i);
+        camera[i] = _mm_loadu_ps(pass.camera + first + 4 * i);
       }
     }
 
@@ -167,27 +158,27 @@ void run(const PixelPass& pass) {
       __m128 difference[3];
 #pragma GCC unroll 3
       for (int i = 0; i < 3; ++i) {
-        retina[i] = _mm_loadu_ps(retinaPlane + at + 4 * i);
+        retina[i] = _mm_loadu_ps(pass.retina + at + 4 * i);
         difference[i] = _mm_andnot_ps(signBit, _mm_sub_ps(retina[i], c[i]));
-        _mm_storeu_ps(differencePlane + at + 4 * i, difference[i]);
+        _mm_storeu_ps(pass.difference + at + 4 * i, difference[i]);
       }
 
       const __m128 moving = movingLanes(difference, limit);
       bits |= static_cast<unsigned>(_mm_movemask_ps(moving)) << (quad * 4);
       const __m128 mask = _mm_and_ps(moving, one);
-      _mm_storeu_ps(globsPlane + at, pick<0, 0, 0, 1>(mask, mask));
-      _mm_storeu_ps(globsPlane + at + 4, pick<1, 1, 2, 2>(mask, mask));
-      _mm_storeu_ps(globsPlane + at + 8, pick<2, 3, 3, 3>(mask, mask));
+      _mm_storeu_ps(pass.globs + at, pick<0, 0, 0, 1>(mask, mask));
+      _mm_storeu_ps(pass.globs + at + 4, pick<1, 1, 2, 2>(mask, mask));
+      _mm_storeu_ps(pass.globs + at + 8, pick<2, 3, 3, 3>(mask, mask));
 
       if constexpr (kAdapts != 0) {
 #pragma GCC unroll 3
         for (int i = 0; i < 3; ++i) {
-          _mm_storeu_ps(retinaPlane + at + 4 * i, adapt<kAdapts == 2>(retina[i], c[i], adaptation));
+          _mm_storeu_ps(pass.retina + at + 4 * i, adapt<kAdapts == 2>(retina[i], c[i], adaptation));
         }
       }
     }
     const auto half = static_cast<std::uint16_t>(bits);
-    std::memcpy(motionBytes + group * 2, &half, sizeof half);
+    std::memcpy(reinterpret_cast<std::uint8_t*>(pass.motion) + group * 2, &half, sizeof half);
   }
 }
 
