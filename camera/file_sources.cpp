@@ -1,10 +1,14 @@
 // File-based frame sources.
 #include "camera/file_sources.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 
 #include "camera/image_decoder.h"
@@ -247,12 +251,19 @@ std::unique_ptr<FrameSource> openRawFile(const std::string& file, bool loop, std
         "a folder; --raw takes one file of 160x120 BGR frames (play a folder of images "
         "with --images)");
   }
-  std::FILE* opened = std::fopen(file.c_str(), "rb");
-  if (opened == nullptr) return refuse("cannot open");
+  // Opened without blocking, so a FIFO with no writer is refused at once instead of holding the
+  // program in open() where no signal ends it.
+  const int descriptor = open(file.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (descriptor < 0) return refuse(std::string("cannot open (") + std::strerror(errno) + ")");
   struct stat status {};
-  if (fstat(fileno(opened), &status) != 0 || !S_ISREG(status.st_mode)) {
-    std::fclose(opened);
+  if (fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode)) {
+    close(descriptor);
     return refuse("not a regular file; --raw takes a file of 160x120 BGR frames");
+  }
+  std::FILE* opened = nullptr;
+  if (fcntl(descriptor, F_SETFL, 0) != 0 || (opened = fdopen(descriptor, "rb")) == nullptr) {
+    close(descriptor);
+    return refuse(std::string("cannot open (") + std::strerror(errno) + ")");
   }
   const auto size = static_cast<std::uint64_t>(status.st_size);
   if (size == 0 || size % kFrameBytes != 0) {

@@ -1,9 +1,13 @@
 // kinetiscan-play's live outputs as another program sees them: the OSC messages of a run caught
 // by a liblo server on 127.0.0.1 and checked against regions.csv, and the --show window under an
 // Xvfb of the test's own, screenshotted and closed from outside.
+#include <arpa/inet.h>
 #include <lo/lo.h>
+#include <netinet/in.h>
 #include <png.h>
 #include <signal.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstring>
@@ -62,7 +66,33 @@ int receive(const char* path, const char* types, lo_arg** argv, int argc, lo_mes
   return 0;
 }
 
-using LiveOutput = ScratchFolder;
+class LiveOutput : public ScratchFolder {
+ protected:
+  void TearDown() override {
+    stopXvfb();
+    ScratchFolder::TearDown();
+  }
+  // An X server of the test's own on a free display number, ended with the test; its display
+  // name, or "" when it did not start.
+  std::string startXvfb() {
+    const std::string start =
+        "cd '" + folder_.string() +
+        "' && { timeout 300 Xvfb -displayfd 3 -screen 0 1600x900x24 -nolisten tcp "
+        "3>display.txt 2>xvfb.log & echo $! >xvfb.pid; }";
+    if (std::system(start.c_str()) != 0) return "";
+    for (const auto end = Clock::now() + std::chrono::seconds(20);
+         read("display.txt").empty() && Clock::now() < end;) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    const std::string number = read("display.txt");
+    return number.empty() ? "" : ":" + number.substr(0, number.find('\n'));
+  }
+  void stopXvfb() {
+    std::ifstream in(path("xvfb.pid"));
+    if (int pid = 0; in >> pid && pid > 0) ::kill(pid, SIGTERM);
+    std::filesystem::remove(path("xvfb.pid"));
+  }
+};
 
 TEST_F(LiveOutput, OscCarriesEachFramesRegionsAsRegionsCsvHasThem) {
   Inbox inbox;
@@ -123,6 +153,52 @@ TEST_F(LiveOutput, OscCarriesEachFramesRegionsAsRegionsCsvHasThem) {
   EXPECT_NE(read("out/summary.txt").find(std::to_string(40 + regions.size()) + " messages sent"),
             std::string::npos)
       << read("out/summary.txt");
+}
+
+// Datagrams reach a listener of either address family: Debian's liblo alone sends nothing to an
+// IPv6 address, and the run once said "0 messages sent" with exit 0.
+TEST_F(LiveOutput, OscReachesListenersOfBothAddressFamilies) {
+  struct Case {
+    int family;
+    const char* host;
+  };
+  for (const Case& c : {Case{AF_INET, "127.0.0.1"}, Case{AF_INET6, "::1"}}) {
+    SCOPED_TRACE(c.host);
+    const int listener = socket(c.family, SOCK_DGRAM | SOCK_NONBLOCK, 0);
+    sockaddr_storage address{};
+    socklen_t length = c.family == AF_INET ? sizeof(sockaddr_in) : sizeof(sockaddr_in6);
+    address.ss_family = static_cast<sa_family_t>(c.family);
+    inet_pton(c.family, c.host,
+              c.family == AF_INET
+                  ? static_cast<void*>(&reinterpret_cast<sockaddr_in*>(&address)->sin_addr)
+                  : &reinterpret_cast<sockaddr_in6*>(&address)->sin6_addr);
+    if (listener < 0 || bind(listener, reinterpret_cast<sockaddr*>(&address), length) != 0) {
+      GTEST_SKIP() << "no " << c.host << " loopback here";
+    }
+    getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
+    const int port =
+        ntohs(c.family == AF_INET ? reinterpret_cast<sockaddr_in*>(&address)->sin_port
+                                  : reinterpret_cast<sockaddr_in6*>(&address)->sin6_port);
+    const std::string target =
+        (c.family == AF_INET ? std::string(c.host) : "[" + std::string(c.host) + "]") + ":" +
+        std::to_string(port);
+    std::filesystem::remove_all(path("out"));
+    ASSERT_EQ(runProgram("--frames 20 --rate 0 --quiet --gif-every 0 --osc " + target), 0)
+        << read("stderr.txt");
+    int frames = 0, datagrams = 0;
+    char buffer[2048];
+    for (ssize_t got; (got = recv(listener, buffer, sizeof buffer, 0)) > 0; ++datagrams) {
+      lo_message message = lo_message_deserialise(buffer, static_cast<std::size_t>(got), nullptr);
+      ASSERT_NE(message, nullptr) << "a well-formed OSC message";
+      lo_message_free(message);
+      frames += std::string(buffer) == "/kinetiscan/frame";
+    }
+    close(listener);
+    EXPECT_EQ(frames, 20);
+    EXPECT_NE(read("out/summary.txt").find(std::to_string(datagrams) + " messages sent to"),
+              std::string::npos)
+        << read("out/summary.txt");
+  }
 }
 
 Picture readPng(const std::string& path) {
@@ -188,25 +264,8 @@ Picture screenshot(Display* display, Window window) {
 }
 
 TEST_F(LiveOutput, TheWindowShowsTheStageScaledUpAndEscapeEndsTheRunKeepingIt) {
-  // An X server of the test's own on a free display number, ended with the test.
-  const std::string start =
-      "cd '" + folder_.string() +
-      "' && { timeout 300 Xvfb -displayfd 3 -screen 0 1600x900x24 -nolisten tcp "
-      "3>display.txt 2>xvfb.log & echo $! >xvfb.pid; }";
-  ASSERT_EQ(std::system(start.c_str()), 0);
-  struct Stop {
-    std::string pidFile;
-    ~Stop() {
-      std::ifstream in(pidFile);
-      if (int pid = 0; in >> pid && pid > 0) ::kill(pid, SIGTERM);
-    }
-  } stopXvfb{path("xvfb.pid")};
-  for (const auto end = Clock::now() + std::chrono::seconds(20);
-       read("display.txt").empty() && Clock::now() < end;) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
-  const std::string display = ":" + read("display.txt").substr(0, read("display.txt").find('\n'));
-  ASSERT_NE(display, ":") << "Xvfb did not start: " << read("xvfb.log");
+  const std::string display = startXvfb();
+  ASSERT_NE(display, "") << "Xvfb did not start: " << read("xvfb.log");
   Display* server = XOpenDisplay(display.c_str());
   ASSERT_NE(server, nullptr);
   XSetErrorHandler(ignoreXError);
@@ -299,6 +358,33 @@ TEST_F(LiveOutput, TheWindowShowsTheStageScaledUpAndEscapeEndsTheRunKeepingIt) {
     if (views(stage) == views(small)) matching = std::stoi(name.substr(6, 4));
   }
   EXPECT_GE(matching, 5) << "the window shows a stage PNG's views, once the discs are in";
+}
+
+// Xlib ends a process whose display goes away; the run ends after its frame as closing the window
+// does, keeping everything (it once exited 1 with "X connection to :92 broken", nothing kept).
+TEST_F(LiveOutput, ALostDisplayEndsTheRunKeepingIt) {
+  const std::string display = startXvfb();
+  ASSERT_NE(display, "") << "Xvfb did not start: " << read("xvfb.log");
+  int code = -1;
+  std::thread run([&] {
+    code = runProgram("--show --frames 600 --rate 50 --quiet --gif-every 0",
+                      "DISPLAY=" + display + " ASAN_OPTIONS=detect_leaks=0 timeout 120");
+  });
+  // Frames are being played once the track log has a few.
+  for (const auto end = Clock::now() + std::chrono::seconds(60); Clock::now() < end;) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    bool playing = false;
+    for (const auto& entry : std::filesystem::directory_iterator(folder_)) {
+      std::ifstream log(entry.path() / "track.csv");
+      playing |= std::count(std::istreambuf_iterator<char>(log), {}, '\n') > 10;
+    }
+    if (playing) break;
+  }
+  stopXvfb();
+  run.join();
+  EXPECT_EQ(code, 0) << read("stderr.txt");
+  const std::string summary = read("out/summary.txt");
+  EXPECT_NE(summary.find("by losing the display"), std::string::npos) << summary;
 }
 
 }  // namespace

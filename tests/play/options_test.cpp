@@ -128,6 +128,9 @@ TEST(Options, BadCommandLinesExitWithTwoAndSayWhy) {
            {{"--gif-every", "-1"}, "gif-every"},
            {{"--adaptivity", "nan"}, "--adaptivity"},
            {{"--adaptivity", "-5"}, "--adaptivity"},
+           {{"--adaptivity", "0.5"}, "from 1"},  // each frame would overshoot the background
+           {{"--adaptivity", "1e-308"}, "--adaptivity"},
+           {{"--adaptivity", "1e308"}, "--adaptivity"},  // beyond a float's range
            {{"--sensitivity", "inf"}, "--sensitivity"},
            {{"--sensitivity", "-0.5"}, "--sensitivity"},
            {{"--mindensity", "-1"}, "--mindensity"},

@@ -164,6 +164,16 @@ TEST(TrackLog, HostValuesAreDescribedByKind) {
   EXPECT_EQ(describeValue(odd).dump(), R"({"kind":42})");
 }
 
+// A full disk is named: the run once said "cannot write the track log" and no more.
+TEST(TrackLog, AFailedWriteSaysWhy) {
+  TrackLog log;
+  std::string error;
+  ASSERT_TRUE(log.open("/dev/full", "/dev/full", "/dev/full", &error)) << error;
+  FrameRecord record;
+  EXPECT_FALSE(log.add(record, &error));
+  EXPECT_EQ(error, "cannot write the track log (No space left on device)");
+}
+
 TEST_F(Writers, ResultsReplaceTheEarlierOnesWholeAndOnlyWhenCommitted) {
   const auto commitRun = [this](const std::vector<std::string>& names) {
     OutputFolder folder;

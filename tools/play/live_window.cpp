@@ -3,8 +3,11 @@
 #include "live_window.h"
 
 #include <SDL.h>
+#include <SDL_syswm.h>
+#include <X11/Xlib.h>
 
 #include <algorithm>
+#include <csetjmp>
 #include <cstdlib>
 #include <cstring>
 
@@ -12,9 +15,48 @@
 
 namespace kinetiscan::play {
 
+namespace {
+
+// Xlib ends the process when a connection breaks (SDL keeps more than one), after calling the
+// handler below. The handler leaves Xlib instead, back to where the window last called into SDL,
+// and the window never calls it again: the run ends after the current frame, keeping everything.
+sigjmp_buf* armed = nullptr;
+bool* lostFlag = nullptr;
+
+extern "C" int connectionBroken(Display*) {
+  if (lostFlag != nullptr) *lostFlag = true;
+  if (armed != nullptr) siglongjmp(*armed, 1);
+  return 0;  // outside the window's calls: Xlib ends the process, as it would have
+}
+
+// Runs `calls` (SDL calls only, no objects that need destroying) with the jump point armed.
+template <class Calls>
+void guarded(Calls calls) {
+  sigjmp_buf here;
+  if (sigsetjmp(here, 0) == 0) {
+    armed = &here;
+    calls();
+  }
+  armed = nullptr;
+}
+
+std::string displayName() {
+  const char* x = std::getenv("DISPLAY");
+  const char* wayland = std::getenv("WAYLAND_DISPLAY");
+  if (x != nullptr && *x != '\0') return std::string("DISPLAY=") + x;
+  return std::string("WAYLAND_DISPLAY=") + (wayland != nullptr ? wayland : "");
+}
+
+}  // namespace
+
 LiveWindow::~LiveWindow() {
-  if (window_ != nullptr) SDL_DestroyWindow(window_);
-  if (videoUp_) SDL_QuitSubSystem(SDL_INIT_VIDEO);
+  if (lostFlag == &lost_) lostFlag = nullptr;
+  // A lost display cannot be closed politely; the process is ending anyway.
+  if (lost_) return;
+  guarded([this] {
+    if (window_ != nullptr) SDL_DestroyWindow(window_);
+    if (videoUp_) SDL_QuitSubSystem(SDL_INIT_VIDEO);
+  });
 }
 
 bool LiveWindow::open(int width, int height, std::string* error) {
@@ -33,15 +75,19 @@ bool LiveWindow::open(int width, int height, std::string* error) {
     *error = prefix + "neither DISPLAY nor WAYLAND_DISPLAY is set" + suffix;
     return false;
   }
+  // Only drivers that show a window; otherwise a display that does not answer would end in SDL's
+  // offscreen driver and be reported as that.
+  if (!set("SDL_VIDEODRIVER")) SDL_SetHint(SDL_HINT_VIDEODRIVER, "x11,wayland");
   if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {
-    *error = prefix + SDL_GetError() + suffix;
+    *error = prefix + displayName() + " does not answer: " + SDL_GetError() + suffix;
     return false;
   }
   videoUp_ = true;
   const char* driver = SDL_GetCurrentVideoDriver();
   if (driver != nullptr &&
       (std::strcmp(driver, "dummy") == 0 || std::strcmp(driver, "offscreen") == 0)) {
-    *error = prefix + "SDL's " + driver + " video driver shows nothing" + suffix;
+    *error =
+        prefix + "SDL_VIDEODRIVER chose SDL's " + driver + " driver, which shows nothing" + suffix;
     return false;
   }
   // Scaled up as far as 90% of the display's width allows, up to 4 times.
@@ -55,6 +101,12 @@ bool LiveWindow::open(int width, int height, std::string* error) {
     *error = prefix + SDL_GetError() + suffix;
     return false;
   }
+  SDL_SysWMinfo system;
+  SDL_VERSION(&system.version);
+  if (SDL_GetWindowWMInfo(window_, &system) == SDL_TRUE && system.subsystem == SDL_SYSWM_X11) {
+    lostFlag = &lost_;
+    XSetIOErrorHandler(connectionBroken);  // in place of SDL's, which only restores video modes
+  }
   scaledWidth_ = width * scale_, scaledHeight_ = height * scale_;
   scaled_.assign(std::size_t(scaledWidth_) * scaledHeight_ * 3, 0);
   present();
@@ -62,7 +114,7 @@ bool LiveWindow::open(int width, int height, std::string* error) {
 }
 
 void LiveWindow::show(const Picture& picture) {
-  if (window_ == nullptr || picture.width * scale_ != scaledWidth_ ||
+  if (window_ == nullptr || lost_ || picture.width * scale_ != scaledWidth_ ||
       picture.height * scale_ != scaledHeight_) {
     return;
   }
@@ -71,28 +123,35 @@ void LiveWindow::show(const Picture& picture) {
 }
 
 void LiveWindow::present() {
-  SDL_Surface* surface = SDL_GetWindowSurface(window_);
-  if (surface == nullptr || surface->w < scaledWidth_ || surface->h < scaledHeight_) return;
-  if (SDL_MUSTLOCK(surface) && SDL_LockSurface(surface) != 0) return;
-  SDL_ConvertPixels(scaledWidth_, scaledHeight_, SDL_PIXELFORMAT_RGB24, scaled_.data(),
-                    scaledWidth_ * 3, surface->format->format, surface->pixels, surface->pitch);
-  if (SDL_MUSTLOCK(surface)) SDL_UnlockSurface(surface);
-  SDL_UpdateWindowSurface(window_);
+  if (lost_) return;
+  guarded([this] {
+    SDL_Surface* surface = SDL_GetWindowSurface(window_);
+    if (surface == nullptr || surface->w < scaledWidth_ || surface->h < scaledHeight_) return;
+    if (SDL_MUSTLOCK(surface) && SDL_LockSurface(surface) != 0) return;
+    SDL_ConvertPixels(scaledWidth_, scaledHeight_, SDL_PIXELFORMAT_RGB24, scaled_.data(),
+                      scaledWidth_ * 3, surface->format->format, surface->pixels, surface->pitch);
+    if (SDL_MUSTLOCK(surface)) SDL_UnlockSurface(surface);
+    SDL_UpdateWindowSurface(window_);
+  });
 }
 
 bool LiveWindow::closeAsked() {
-  if (window_ == nullptr) return closeAsked_;
-  SDL_Event event;
-  while (SDL_PollEvent(&event) != 0) {
-    if (event.type == SDL_QUIT ||
-        (event.type == SDL_WINDOWEVENT && event.window.event == SDL_WINDOWEVENT_CLOSE) ||
-        (event.type == SDL_KEYDOWN && event.key.keysym.sym == SDLK_ESCAPE)) {
-      closeAsked_ = true;
-    } else if (event.type == SDL_WINDOWEVENT && event.window.event == SDL_WINDOWEVENT_EXPOSED) {
-      present();
+  if (window_ == nullptr || lost_) return closeAsked_ = closeAsked_ || lost_;
+  bool exposed = false;
+  guarded([this, &exposed] {
+    SDL_Event event;
+    while (SDL_PollEvent(&event) != 0) {
+      if (event.type == SDL_QUIT ||
+          (event.type == SDL_WINDOWEVENT && event.window.event == SDL_WINDOWEVENT_CLOSE) ||
+          (event.type == SDL_KEYDOWN && event.key.keysym.sym == SDLK_ESCAPE)) {
+        closeAsked_ = true;
+      } else if (event.type == SDL_WINDOWEVENT && event.window.event == SDL_WINDOWEVENT_EXPOSED) {
+        exposed = true;
+      }
     }
-  }
-  return closeAsked_;
+  });
+  if (exposed) present();
+  return closeAsked_ = closeAsked_ || lost_;
 }
 
 }  // namespace kinetiscan::play

@@ -27,6 +27,9 @@ class LiveWindow {
   // Handles what happened to the window since the last call; true once Escape was pressed or the
   // window was closed.
   bool closeAsked();
+  // Whether the display went away (the X server ended, the window was killed); closeAsked() is
+  // then true and nothing more is drawn.
+  bool displayLost() const { return lost_; }
   int scale() const { return scale_; }
 
  private:
@@ -35,6 +38,7 @@ class LiveWindow {
   SDL_Window* window_ = nullptr;
   bool videoUp_ = false;
   bool closeAsked_ = false;
+  bool lost_ = false;  // written by Xlib's handler through its address
   int scale_ = 1;
   std::vector<std::uint8_t> scaled_;
   int scaledWidth_ = 0, scaledHeight_ = 0;

@@ -244,10 +244,10 @@ ParseOutcome parseOptions(int argc, const char* const* argv) {
   app.add_option("--empty-frames", options.emptyFrames,
                  "built-in scene: frames of empty background before the discs come in")
       ->check(CLI::Range(0, 10000));
-  auto* adaptivityOption =
-      app.add_option("--adaptivity", adaptivity,
-                     "the background moves 1/N of the way to each frame (default 1000: someone "
-                     "standing still fades into it in about a minute; smaller forgets faster)");
+  auto* adaptivityOption = app.add_option(
+      "--adaptivity", adaptivity,
+      "the background moves 1/N of the way to each frame (default 1000: someone "
+      "standing still fades into it in about a minute; smaller forgets faster; 1 to 1e9)");
   auto* sensitivityOption = app.add_option(
       "--sensitivity", sensitivity,
       "motion threshold on the difference summed over blue, green and red, each 0..1 (default "
@@ -321,8 +321,12 @@ ParseOutcome parseOptions(int argc, const char* const* argv) {
   // Scripts may give the plug-in any number and it keeps a defined behaviour; a person typing NaN
   // or a negative value here has made a mistake.
   if (adaptivityOption->count() != 0) {
-    if (!std::isfinite(adaptivity) || adaptivity <= 0) {
-      return fail("--adaptivity must be a finite number above 0");
+    // Below 1 each frame overshoots the background; above 1e9 it never moves in a lifetime (and
+    // beyond a float's range the plug-in would hold infinity).
+    if (!(adaptivity >= 1 && adaptivity <= 1e9)) {
+      return fail(
+          "--adaptivity must be a number from 1 (the background is each last frame) to "
+          "1e9 (it practically never moves)");
     }
     options.adaptivity = adaptivity;
   }

@@ -3,8 +3,12 @@
 
 #include <netdb.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <charconv>
+#include <cstdlib>
+#include <cstring>
 
 #include "camera/frame_source.h"
 #include "region_tracker.h"
@@ -51,35 +55,59 @@ bool parseOscTarget(const std::string& text, std::string* host, std::string* por
 }
 
 OscSender::~OscSender() {
-  if (address_ != nullptr) lo_address_free(address_);
+  if (socket_ >= 0) close(socket_);
 }
 
+// liblo builds the messages; the datagrams go out through a socket of our own, since Debian's
+// liblo sends nothing to an IPv6 address.
 bool OscSender::open(const std::string& host, const std::string& port, std::string* error) {
-  address_ = lo_address_new_with_proto(LO_UDP, host.c_str(), port.c_str());
-  if (address_ == nullptr) {
-    *error = "--osc " + host + ":" + port + ": cannot make an OSC address";
+  const std::string where = "--osc " + host + ":" + port + ": ";
+  addrinfo hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_DGRAM;
+  hints.ai_flags = AI_NUMERICSERV;
+  addrinfo* found = nullptr;
+  if (const int resolved = getaddrinfo(host.c_str(), port.c_str(), &hints, &found); resolved != 0) {
+    *error = where + "cannot resolve " + host + " (" + gai_strerror(resolved) + ")";
     return false;
   }
-  return true;
+  std::string reason = "no address";
+  for (const addrinfo* each = found; each != nullptr && socket_ < 0; each = each->ai_next) {
+    // Non-blocking: a full send buffer costs a message, never the run's time.
+    socket_ = ::socket(each->ai_family, each->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC,
+                       each->ai_protocol);
+    if (socket_ < 0) {
+      reason = std::strerror(errno);
+      continue;
+    }
+    std::memcpy(&target_, each->ai_addr, each->ai_addrlen);
+    targetLength_ = each->ai_addrlen;
+  }
+  freeaddrinfo(found);
+  if (socket_ < 0) *error = where + "cannot make a UDP socket (" + reason + ")";
+  return socket_ >= 0;
 }
 
 void OscSender::deliver(const char* path, lo_message message) {
-  if (message == nullptr) {
+  std::size_t size = 0;
+  void* datagram =
+      message == nullptr ? nullptr : lo_message_serialise(message, path, nullptr, &size);
+  if (datagram == nullptr) {
     ++failed_;
     lastError_ = "out of memory";
-    return;
-  }
-  if (lo_send_message(address_, path, message) < 0) {
+  } else if (sendto(socket_, datagram, size, 0, reinterpret_cast<const sockaddr*>(&target_),
+                    targetLength_) != static_cast<ssize_t>(size)) {
     ++failed_;
-    lastError_ = lo_address_errstr(address_);
+    lastError_ = std::strerror(errno);
   } else {
     ++sent_;
   }
-  lo_message_free(message);
+  std::free(datagram);
+  if (message != nullptr) lo_message_free(message);
 }
 
 void OscSender::send(const FrameRecord& record, double seconds) {
-  if (address_ == nullptr) return;
+  if (socket_ < 0) return;
   const std::size_t count = std::min(record.centres.size(), record.rects.size());
   lo_message frame = lo_message_new();
   if (frame != nullptr) {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <lo/lo.h>
+#include <sys/socket.h>
 
 #include <string>
 
@@ -23,7 +24,7 @@ class OscSender {
   OscSender& operator=(const OscSender&) = delete;
 
   bool open(const std::string& host, const std::string& port, std::string* error);
-  bool isOpen() const { return address_ != nullptr; }
+  bool isOpen() const { return socket_ >= 0; }
   // /kinetiscan/frame, then one /kinetiscan/region per region. A listener that is not there is
   // no failure of the run: UDP sends are counted, and failed ones with them.
   void send(const FrameRecord& record, double seconds);
@@ -35,7 +36,9 @@ class OscSender {
  private:
   void deliver(const char* path, lo_message message);
 
-  lo_address address_ = nullptr;
+  int socket_ = -1;
+  sockaddr_storage target_{};
+  socklen_t targetLength_ = 0;
   long sent_ = 0, failed_ = 0;
   std::string lastError_;
 };

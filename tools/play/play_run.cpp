@@ -4,8 +4,10 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <deque>
 #include <fstream>
 #include <ostream>
@@ -118,6 +120,9 @@ class Run {
   // Sleeps until `until`, keeping the window answering; false when a stop was asked meanwhile.
   bool pause(Clock::time_point until);
   bool stopAsked();
+  // A reader downstream sees each frame as it is done. A stream that fails (a closed pipe, a full
+  // disk) ends the run as a stop does, keeping the results, with the stream named.
+  void streamRecord(const FrameRecord& record);
   bool fail(std::string message) {
     error_ = std::move(message);
     return false;
@@ -142,7 +147,7 @@ class Run {
   int lastFrame_ = -1;
   int stopSignal_ = 0;
   bool windowClosed_ = false;
-  std::string inputFailure_;
+  std::string inputFailure_, outputFailure_;
   double chosenAdaptivity_ = 0;
   int lastRegions_ = 0;
   std::string error_, summary_;
@@ -222,10 +227,7 @@ bool Run::playOne(int frame, std::chrono::duration<double, std::milli>* spent) {
     labels.rate = rate_.text();
     window_.show(labelledStage(stage, labels));
   }
-  if (options_.jsonlToStdout) {
-    out_ << jsonRecord(record).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace)
-         << std::endl;  // flushed: a reader downstream sees each frame as it is done
-  }
+  if (options_.jsonlToStdout) streamRecord(record);
   if (options_.gifEvery > 0 && frame % options_.gifEvery == 0 && !gif_.add(lastStage_, &error)) {
     return fail(error);
   }
@@ -240,15 +242,26 @@ bool Run::playOne(int frame, std::chrono::duration<double, std::milli>* spent) {
   return true;
 }
 
+void Run::streamRecord(const FrameRecord& record) {
+  errno = 0;
+  out_ << jsonRecord(record).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace)
+       << std::endl;
+  // Interrupted by a stop signal is that stop, not a failure of the stream.
+  if (!out_ && outputFailure_.empty() && stopRequested == 0) {
+    outputFailure_ = std::string("standard output (--jsonl -): ") +
+                     (errno != 0 ? std::strerror(errno) : "cannot write");
+  }
+}
+
 bool Run::stopAsked() {
   if (stopRequested != 0) stopSignal_ = stopRequested;
   if (window_.closeAsked()) windowClosed_ = true;
-  return stopSignal_ != 0 || windowClosed_;
+  return stopSignal_ != 0 || windowClosed_ || !outputFailure_.empty();
 }
 
 bool Run::pause(Clock::time_point until) {
-  // In slices, so the window answers Escape and redraws while the run waits.
-  const auto slice = std::chrono::milliseconds(window_.isOpen() ? 15 : 1000000);
+  // In slices, so a signal ends a slow run at once and the window answers Escape and redraws.
+  const auto slice = std::chrono::milliseconds(15);
   for (auto now = Clock::now(); now < until; now = Clock::now()) {
     if (stopAsked()) return false;
     std::this_thread::sleep_until(std::min(until, now + slice));
@@ -293,8 +306,11 @@ bool Run::finish() {
                     : describeInput(options_) + " gave no frame");
   }
   if (stopSignal_ != 0) figures_.stoppedBy = signalName(stopSignal_);
-  if (windowClosed_ && stopSignal_ == 0) figures_.stoppedBy = "closing the window";
+  if (windowClosed_ && stopSignal_ == 0) {
+    figures_.stoppedBy = window_.displayLost() ? "losing the display" : "closing the window";
+  }
   figures_.inputFailure = inputFailure_;
+  figures_.outputFailure = outputFailure_;
   figures_.inputNote = camera_->note();
   if (osc_.isOpen()) {
     figures_.osc = std::to_string(osc_.sent()) + " messages sent to " + options_.oscHost + ":" +
@@ -333,9 +349,10 @@ int Run::execute() {
   if (const int code = playFrames(); code != 0) return code;
   const bool finished = finish();
   if (stopSignal_ != 0) return 128 + stopSignal_;
-  if (finished && !inputFailure_.empty()) {
-    err_ << "kinetiscan-play: " << inputFailure_ << "; the frames before it are kept in "
-         << options_.outDir << "\n";
+  for (const std::string* failure : {&inputFailure_, &outputFailure_}) {
+    if (!finished || failure->empty()) continue;
+    err_ << "kinetiscan-play: " << printable(*failure) << "; the frames before it are kept in "
+         << printable(options_.outDir) << "\n";
     return kExitFailure;
   }
   return finished ? 0 : kExitFailure;
@@ -352,9 +369,20 @@ int runPlay(const PlayOptions& options, std::ostream& out, std::ostream& err) {
     summary = run.summary();
     error = run.error();
   }
-  if (!error.empty()) err << "kinetiscan-play: " << error << "\n";
+  if (!error.empty()) err << "kinetiscan-play: " << printable(error) << "\n";
   // With the frames streaming to standard output the summary goes beside the progress.
-  if (!summary.empty() && error.empty()) (options.jsonlToStdout ? err : out) << summary;
+  if (!summary.empty() && error.empty()) {
+    std::ostream& to = options.jsonlToStdout ? err : out;
+    errno = 0;
+    to << summary << std::flush;
+    // The results are kept; still, whoever reads the summary there did not get it.
+    if (!to && &to == &out && code == 0) {
+      err << "kinetiscan-play: cannot write the summary to standard output ("
+          << (errno != 0 ? std::strerror(errno) : "closed") << "); it is in "
+          << printable(options.outDir) << "/summary.txt\n";
+      code = kExitFailure;
+    }
+  }
   return code;
 }
 

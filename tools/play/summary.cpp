@@ -18,6 +18,25 @@ double percent(int part, int whole) { return whole == 0 ? 100.0 : 100.0 * part /
 
 }  // namespace
 
+std::string printable(const std::string& text) {
+  std::string shown;
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (c == '\\') {
+      shown += "\\\\";
+    } else if (c == '\n') {
+      shown += "\\n";
+    } else if (c == '\t') {
+      shown += "\\t";
+    } else if (byte < 0x20 || byte == 0x7f) {
+      shown += format("\\x%02x", byte);
+    } else {
+      shown += c;
+    }
+  }
+  return shown;
+}
+
 void RunFigures::addFrame(int regions, double milliseconds) {
   regionsMin = frames == 0 ? regions : std::min(regionsMin, regions);
   regionsMax = frames == 0 ? regions : std::max(regionsMax, regions);
@@ -29,8 +48,8 @@ void RunFigures::addFrame(int regions, double milliseconds) {
 
 std::string summaryText(const RunFigures& f) {
   std::string text = "kinetiscan-play summary\n";
-  text += "  input:       " + f.input + "\n";
-  if (!f.inputNote.empty()) text += "  input note:  " + f.inputNote + "\n";
+  text += "  input:       " + printable(f.input) + "\n";
+  if (!f.inputNote.empty()) text += "  input note:  " + printable(f.inputNote) + "\n";
   text += "  plug-in:     registered as \"" + f.facts.registeredSymbol + "\", version \"" +
           f.facts.version + "\"\n";
   text += format("  parameters:  adaptivity %g, sensitivity %g, mindensity %d\n",
@@ -38,17 +57,25 @@ std::string summaryText(const RunFigures& f) {
   text += format("  frames:      %d", f.frames);
   text += f.rateMs > 0 ? format(", one every %d ms\n", f.rateMs)
                        : std::string(", as fast as the input gave them\n");
-  if (f.warmup > 0) {
-    text += format("  warm-up:     frames 0 to %d learned the background at adaptivity %g\n",
-                   f.warmup - 1, warmupAdaptivity(f.warmup));
+  if (f.warmup > 0 && f.frames > 0) {
+    const bool cut = f.frames < f.warmup;
+    text += format("  warm-up:     frames 0 to %d learned the background at adaptivity %g%s\n",
+                   std::min(f.warmup, f.frames) - 1, warmupAdaptivity(f.warmup),
+                   cut ? " (the run ended within the warm-up)" : "");
   }
   if (!f.stoppedBy.empty()) {
     text += format("  stopped:     at frame %d by %s; what was recorded up to it is kept\n",
-                   f.frames - 1, f.stoppedBy.c_str());
+                   f.frames - 1, printable(f.stoppedBy).c_str());
   }
   if (!f.inputFailure.empty()) {
     text += format("  input failed: after frame %d: %s; what was recorded up to it is kept\n",
-                   f.frames - 1, f.inputFailure.c_str());
+                   f.frames - 1, printable(f.inputFailure).c_str());
+  }
+  if (!f.outputFailure.empty()) {
+    text += format(
+        "  output failed: after frame %d: %s; the run stopped there, what was recorded "
+        "up to it is kept\n",
+        f.frames - 1, printable(f.outputFailure).c_str());
   }
   const double frames = f.frames == 0 ? 1.0 : f.frames;
   text += format("  regions:     %.2f per frame on average (min %d, max %d)\n",
@@ -88,9 +115,9 @@ std::string summaryText(const RunFigures& f) {
   text += f.callsNotReached > 0
               ? format(", %d not made (their frame was not reached)\n", f.callsNotReached)
               : std::string("\n");
-  if (!f.osc.empty()) text += "  OSC:         " + f.osc + "\n";
-  text += "  outputs in " + f.folder + ":";
-  for (const std::string& name : f.outputs) text += " " + name;
+  if (!f.osc.empty()) text += "  OSC:         " + printable(f.osc) + "\n";
+  text += "  outputs in " + printable(f.folder) + ":";
+  for (const std::string& name : f.outputs) text += " " + printable(name);
   return text + "\n";
 }
 

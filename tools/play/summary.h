@@ -14,10 +14,11 @@ struct RunFigures {
   std::string input;
   MemberFacts facts;
   int frames = 0;
-  std::string stoppedBy;     // the signal or the window that ended the run early, if one did
-  std::string inputFailure;  // why the input gave no more frames before its end, if it did
-  std::string inputNote;     // what the input said about its frames, such as their scaling
-  std::string osc;           // what was sent over OSC, if anything
+  std::string stoppedBy;      // the signal or the window that ended the run early, if one did
+  std::string inputFailure;   // why the input gave no more frames before its end, if it did
+  std::string outputFailure;  // the live stream that failed and ended the run, if one did
+  std::string inputNote;      // what the input said about its frames, such as their scaling
+  std::string osc;            // what was sent over OSC, if anything
   int warmup = 0;
   int rateMs = 0;  // pause between frames; 0 ran as fast as possible
   long regionsTotal = 0;
@@ -35,5 +36,9 @@ struct RunFigures {
 };
 
 std::string summaryText(const RunFigures& figures);
+
+// A name or message fit for one line of a terminal or a summary: control characters (a newline,
+// an escape sequence in a file name) written as \n, \t or \xHH, and a backslash as \\.
+std::string printable(const std::string& text);
 
 }  // namespace kinetiscan::play

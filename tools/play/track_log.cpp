@@ -2,8 +2,10 @@
 #include "track_log.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <sstream>
 
 #include "region_tracker.h"
@@ -233,20 +235,22 @@ bool TrackLog::open(const std::string& csvPath, const std::string& jsonPath,
     return false;
   }
   if (!writeAll(csv_, csvHeader()) || !writeAll(regions_, regionsHeader())) {
-    *error = csvPath + ": cannot write";
+    *error = csvPath + ": cannot write (" + std::strerror(errno) + ")";
     return false;
   }
   return true;
 }
 
 bool TrackLog::add(const FrameRecord& record, std::string* error) {
+  errno = 0;
   if (!writeAll(csv_, csvLine(record)) ||
       !writeAll(json_,
                 jsonRecord(record).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) +
                     "\n") ||
       !writeAll(regions_, regionLines(record)) || std::fflush(csv_) != 0 ||
       std::fflush(json_) != 0 || std::fflush(regions_) != 0) {
-    *error = "cannot write the track log";
+    *error = std::string("cannot write the track log (") +
+             (errno != 0 ? std::strerror(errno) : "short write") + ")";
     return false;
   }
   return true;
@@ -258,7 +262,7 @@ bool TrackLog::close(std::string* error) {
   const bool regionsOk = regions_ == nullptr || std::fclose(regions_) == 0;
   csv_ = json_ = regions_ = nullptr;
   if (!csvOk || !jsonOk || !regionsOk) {
-    *error = "cannot finish the track log";
+    *error = std::string("cannot finish the track log (") + std::strerror(errno) + ")";
     return false;
   }
   return true;
