@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -40,6 +41,33 @@ class FrameSource {
   virtual std::string failure() const { return {}; }
   // What the user should know about the frames given so far, such as their scaling; or empty.
   virtual std::string note() const { return {}; }
+  // Whether the source gives frames at its own pace, as a camera does: nobody need wait between
+  // them.
+  virtual bool paced() const { return false; }
+  // Whether it knows the truth behind its frames (a synthetic scene), so tracking can be judged.
+  virtual bool knowsTruth() const { return false; }
+  // What it is, for a person: "webcam /dev/video0", "raw frames from f.raw".
+  virtual std::string description() const { return {}; }
+};
+
+// What sits between a source and the plug-in (a recording tee, a mask): it forwards whatever it
+// does not change.
+class FrameSourceDecorator : public FrameSource {
+ public:
+  explicit FrameSourceDecorator(std::unique_ptr<FrameSource> inner) : inner_(std::move(inner)) {}
+  bool next(Frame& frame) override { return inner_->next(frame); }
+  const GroundTruth* truth() const override { return inner_->truth(); }
+  std::string failure() const override { return inner_->failure(); }
+  std::string note() const override { return inner_->note(); }
+  bool paced() const override { return inner_->paced(); }
+  bool knowsTruth() const override { return inner_->knowsTruth(); }
+  std::string description() const override { return inner_->description(); }
+
+ protected:
+  FrameSource& inner() { return *inner_; }
+
+ private:
+  std::unique_ptr<FrameSource> inner_;
 };
 
 }  // namespace kinetiscan::camera

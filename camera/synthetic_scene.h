@@ -22,6 +22,7 @@ class SyntheticScene : public FrameSource {
   explicit SyntheticScene(const SceneOptions& options);
   bool next(Frame& frame) override;
   const GroundTruth* truth() const override { return &truth_; }
+  bool knowsTruth() const override { return true; }
   int frameIndex() const { return index_; }
 
  private:

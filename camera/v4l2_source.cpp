@@ -110,6 +110,7 @@ class VideoDevice : public ExplainedSource {
 
   bool open(std::string* error);
   bool next(camera::Frame& frame) override;
+  bool paced() const override { return true; }
   std::string failure() const override { return failure_; }
   std::string note() const override {
     if (width_ == camera::kWidth && height_ == camera::kHeight) return {};

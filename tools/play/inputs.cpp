@@ -15,25 +15,18 @@ camera::SceneOptions withoutDiscs(camera::SceneOptions scene) {
   return scene;
 }
 
-}  // namespace
+// The input as the summary names it.
+class Described : public camera::FrameSourceDecorator {
+ public:
+  Described(std::unique_ptr<camera::FrameSource> inner, std::string text)
+      : FrameSourceDecorator(std::move(inner)), text_(std::move(text)) {}
+  std::string description() const override { return text_; }
 
-SceneWithEmptyStart::SceneWithEmptyStart(const camera::SceneOptions& scene, int emptyFrames)
-    : empty_(withoutDiscs(scene)), scene_(scene), emptyLeft_(emptyFrames) {}
+ private:
+  std::string text_;
+};
 
-bool SceneWithEmptyStart::next(camera::Frame& frame) {
-  if (emptyLeft_ > 0) {
-    --emptyLeft_;
-    return empty_.next(frame);
-  }
-  inScene_ = true;
-  return scene_.next(frame);
-}
-
-const camera::GroundTruth* SceneWithEmptyStart::truth() const {
-  return inScene_ ? scene_.truth() : empty_.truth();
-}
-
-std::unique_ptr<camera::FrameSource> openInput(const PlayOptions& options, std::string* error) {
+std::unique_ptr<camera::FrameSource> openSource(const PlayOptions& options, std::string* error) {
   switch (options.input) {
     case InputKind::kSynthetic: {
       camera::SceneOptions scene;
@@ -57,6 +50,30 @@ std::unique_ptr<camera::FrameSource> openInput(const PlayOptions& options, std::
   }
   *error = "unknown input";
   return nullptr;
+}
+
+}  // namespace
+
+SceneWithEmptyStart::SceneWithEmptyStart(const camera::SceneOptions& scene, int emptyFrames)
+    : empty_(withoutDiscs(scene)), scene_(scene), emptyLeft_(emptyFrames) {}
+
+bool SceneWithEmptyStart::next(camera::Frame& frame) {
+  if (emptyLeft_ > 0) {
+    --emptyLeft_;
+    return empty_.next(frame);
+  }
+  inScene_ = true;
+  return scene_.next(frame);
+}
+
+const camera::GroundTruth* SceneWithEmptyStart::truth() const {
+  return inScene_ ? scene_.truth() : empty_.truth();
+}
+
+std::unique_ptr<camera::FrameSource> openInput(const PlayOptions& options, std::string* error) {
+  std::unique_ptr<camera::FrameSource> source = openSource(options, error);
+  if (source == nullptr) return nullptr;
+  return std::make_unique<Described>(std::move(source), describeInput(options));
 }
 
 std::string describeInput(const PlayOptions& options) {

@@ -18,6 +18,7 @@ class SceneWithEmptyStart : public camera::FrameSource {
   SceneWithEmptyStart(const camera::SceneOptions& scene, int emptyFrames);
   bool next(camera::Frame& frame) override;
   const camera::GroundTruth* truth() const override;
+  bool knowsTruth() const override { return true; }
 
  private:
   camera::SyntheticScene empty_;

@@ -10,14 +10,15 @@
 #include <cstring>
 #include <deque>
 #include <fstream>
+#include <optional>
 #include <ostream>
-#include <set>
 #include <thread>
 
 #include "camera/v4l2_source.h"
+#include "control_source.h"
+#include "frame_sink.h"
 #include "inputs.h"
 #include "live_window.h"
-#include "osc_sender.h"
 #include "output_folder.h"
 #include "picture_writers.h"
 #include "plugin_session.h"
@@ -33,27 +34,6 @@ volatile std::sig_atomic_t stopRequested = 0;
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-int stopSignal() { return stopRequested; }
-
-std::string signalName(int signal) {
-  switch (signal) {
-    case SIGINT:
-      return "SIGINT";
-    case SIGTERM:
-      return "SIGTERM";
-    case SIGHUP:
-      return "SIGHUP";
-    default:
-      return "signal " + std::to_string(signal);
-  }
-}
-
-std::string stageName(int frame) {
-  char name[32];
-  std::snprintf(name, sizeof name, "stage-%04d.png", frame);
-  return name;
-}
 
 class Progress {
  public:
@@ -80,25 +60,6 @@ class Progress {
   bool terminal_, quiet_, shown_ = false;
 };
 
-// Frames per second over the last second, for the window.
-class FrameRate {
- public:
-  void tick(Clock::time_point now) {
-    times_.push_back(now);
-    while (times_.size() > 2 && now - times_.front() > std::chrono::seconds(1)) times_.pop_front();
-  }
-  std::string text() const {
-    if (times_.size() < 2) return "";
-    const double seconds = std::chrono::duration<double>(times_.back() - times_.front()).count();
-    char line[32];
-    std::snprintf(line, sizeof line, "%.1f fps", seconds > 0 ? (times_.size() - 1) / seconds : 0.0);
-    return line;
-  }
-
- private:
-  std::deque<Clock::time_point> times_;
-};
-
 class Run {
  public:
   Run(const PlayOptions& options, std::ostream& out, std::ostream& err)
@@ -113,20 +74,15 @@ class Run {
   int playFrames();
   bool playOne(int frame, std::chrono::duration<double, std::milli>* spent);
   bool finish();
-  bool wantsPng(int frame) const {
-    return std::count(options_.pngAt.begin(), options_.pngAt.end(), frame) != 0 ||
-           (options_.pngEvery > 0 && frame % options_.pngEvery == 0);
-  }
-  // Sleeps until `until`, keeping the window answering; false when a stop was asked meanwhile.
-  bool pause(Clock::time_point until);
-  bool stopAsked();
-  // A reader downstream sees each frame as it is done. A stream that fails (a closed pipe, a full
-  // disk) ends the run as a stop does, keeping the results, with the stream named.
-  void streamRecord(const FrameRecord& record);
+  // Sleeps until `until`, answering the controls; false when a stop was asked meanwhile.
+  bool pause(Clock::time_point until, int frame);
+  // Polls the controls and the sinks; true once the run is to stop.
+  bool stopAsked(int frame);
   bool fail(std::string message) {
     error_ = std::move(message);
     return false;
   }
+  int stopCode() const { return stop_ ? stop_->exitCode : 0; }
 
   const PlayOptions& options_;
   std::ostream& out_;
@@ -134,22 +90,19 @@ class Run {
   std::unique_ptr<camera::FrameSource> camera_;
   OutputFolder folder_;
   PluginSession session_;
-  TrackLog log_;
-  GifAnimation gif_;
-  OscSender osc_;
   LiveWindow window_;
-  FrameRate rate_;
+  std::vector<std::unique_ptr<FrameSink>> sinks_;
+  std::vector<std::unique_ptr<ControlSource>> controls_;
+  std::deque<Command> commands_;
+  std::optional<Command> stop_;
   Clock::time_point start_;
   RegionTracker tracker_;
   RunFigures figures_;
-  std::set<int> pngsWritten_;
-  Picture lastStage_;
-  int lastFrame_ = -1;
-  int stopSignal_ = 0;
-  bool windowClosed_ = false;
+  FrameRecord lastRecord_;
+  Picture lastStage_, lastLabelled_;
+  StageLabels lastLabels_;
   std::string inputFailure_, outputFailure_;
   double chosenAdaptivity_ = 0;
-  int lastRegions_ = 0;
   std::string error_, summary_;
 };
 
@@ -164,31 +117,20 @@ bool Run::setUp() {
   if (!folder_.open(options_.outDir, &error)) return fail(error);
   if (!session_.start(camera_.get(), options_, &error)) return fail(error);
   // A webcam paces itself; waiting on top of it would only make its frames older.
-  const bool paced = options_.input == InputKind::kDevice;
-  figures_.rateMs = options_.rateMs >= 0 ? options_.rateMs : paced ? 0 : session_.previewRateMs();
-  bool clamped = false;
-  const bool gif = options_.gifEvery > 0;
-  const int delay = gif ? gifDelay(figures_.rateMs, options_.gifEvery, &clamped) : 0;
-  if (clamped) {
-    err_ << "kinetiscan-play: note: run.gif shows each frame for " << kMaxGifDelay / 100 << "."
-         << kMaxGifDelay % 100 << " s, the longest a GIF frame can last, instead of "
-         << std::max(figures_.rateMs, 50) * std::int64_t{options_.gifEvery} / 1000 << " s\n";
-  }
-  if (!log_.open(folder_.staged("track.csv"), folder_.staged("track.jsonl"),
-                 folder_.staged("regions.csv"), &error) ||
-      (gif && !gif_.open(folder_.staged("run.gif"), kStageWidth, kStageHeight + 2 * kBandHeight,
-                         delay, &error)) ||
-      (!options_.oscHost.empty() && !osc_.open(options_.oscHost, options_.oscPort, &error))) {
+  figures_.rateMs = options_.rateMs >= 0 ? options_.rateMs
+                    : camera_->paced()   ? 0
+                                         : session_.previewRateMs();
+  LiveWindow* window = window_.isOpen() ? &window_ : nullptr;
+  if (!makeSinks({options_, folder_, figures_.rateMs, window, out_, err_}, &sinks_, &error)) {
     return fail(error);
   }
-  figures_.input = describeInput(options_);
+  controls_ = makeControls(options_, window);
+  figures_.input = camera_->description();
   figures_.facts = session_.facts();
   chosenAdaptivity_ = figures_.facts.adaptivity;
   figures_.warmup = options_.warmup;
   if (options_.warmup > 0) session_.setAdaptivity(warmupAdaptivity(options_.warmup));
-  if (camera_->truth() != nullptr || options_.input == InputKind::kSynthetic) {
-    figures_.accuracy.emplace();
-  }
+  if (camera_->knowsTruth()) figures_.accuracy.emplace();
   return true;
 }
 
@@ -203,12 +145,18 @@ bool Run::playOne(int frame, std::chrono::duration<double, std::milli>* spent) {
   for (const HostRect& rect : record.rects) labels.boxes.push_back(pictureBox(rect));
   record.ids = tracker_.update(labels.boxes);
   labels.ids = record.ids;
-  for (const ScriptCall& call : options_.calls) {
-    if (call.frame == frame) record.calls.push_back(session_.call(call));
+  // The calls due at this frame; a stop stays for the next poll.
+  for (auto next = commands_.begin(); next != commands_.end();) {
+    if (next->kind != Command::kCall) {
+      ++next;
+      continue;
+    }
+    record.calls.push_back(session_.call(next->call));
+    next = commands_.erase(next);
   }
   figures_.callsMade += static_cast<int>(record.calls.size());
-  const Picture stage = pictureFromDib(session_.drawStage(), kStageWidth, kStageHeight);
-  lastStage_ = labelledStage(stage, labels);
+  Picture stage = pictureFromDib(session_.drawStage(), kStageWidth, kStageHeight);
+  Picture labelled = labelledStage(stage, labels);
   *spent += Clock::now() - begin;
   record.milliseconds = spent->count();
 
@@ -218,52 +166,42 @@ bool Run::playOne(int frame, std::chrono::duration<double, std::milli>* spent) {
     figures_.accuracy->add(*record.match);
     figures_.accuracy->addIds(*record.match, record.ids);
   }
-  lastRegions_ = static_cast<int>(record.centres.size());
-  figures_.addFrame(lastRegions_, record.milliseconds);
-  if (!log_.add(record, &error)) return fail(error);
-  osc_.send(record, std::chrono::duration<double>(Clock::now() - start_).count());
-  if (window_.isOpen()) {
-    rate_.tick(Clock::now());
-    labels.rate = rate_.text();
-    window_.show(labelledStage(stage, labels));
+  figures_.addFrame(static_cast<int>(record.centres.size()), record.milliseconds);
+  const FrameOutput output{record, stage, labelled, labels,
+                           std::chrono::duration<double>(Clock::now() - start_).count()};
+  for (const auto& sink : sinks_) {
+    if (!sink->add(output, &error)) return fail(error);
   }
-  if (options_.jsonlToStdout) streamRecord(record);
-  if (options_.gifEvery > 0 && frame % options_.gifEvery == 0 && !gif_.add(lastStage_, &error)) {
-    return fail(error);
-  }
-  if (wantsPng(frame)) {
-    if (!writePng(folder_.staged(stageName(frame)), lastStage_, &error)) return fail(error);
-    pngsWritten_.insert(frame);
-  }
-  lastFrame_ = frame;
+  lastRecord_ = std::move(record);
+  lastStage_ = std::move(stage), lastLabelled_ = std::move(labelled), lastLabels_ = labels;
   if (options_.warmup > 0 && frame + 1 == options_.warmup) {
     session_.setAdaptivity(chosenAdaptivity_);
   }
   return true;
 }
 
-void Run::streamRecord(const FrameRecord& record) {
-  errno = 0;
-  out_ << jsonRecord(record).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace)
-       << std::endl;
-  // Interrupted by a stop signal is that stop, not a failure of the stream.
-  if (!out_ && outputFailure_.empty() && stopRequested == 0) {
-    outputFailure_ = std::string("standard output (--jsonl -): ") +
-                     (errno != 0 ? std::strerror(errno) : "cannot write");
+bool Run::stopAsked(int frame) {
+  for (const auto& control : controls_) control->poll(frame, &commands_);
+  for (auto next = commands_.begin(); next != commands_.end();) {
+    if (next->kind != Command::kStop) {
+      ++next;
+      continue;
+    }
+    // A signal's code replaces what stopped the run before; a quiet stop never replaces one.
+    if (!stop_ || next->exitCode != 0) stop_ = *next;
+    next = commands_.erase(next);
   }
+  for (const auto& sink : sinks_) {
+    if (outputFailure_.empty()) outputFailure_ = sink->failure();
+  }
+  return stop_.has_value() || !outputFailure_.empty();
 }
 
-bool Run::stopAsked() {
-  if (stopRequested != 0) stopSignal_ = stopRequested;
-  if (window_.closeAsked()) windowClosed_ = true;
-  return stopSignal_ != 0 || windowClosed_ || !outputFailure_.empty();
-}
-
-bool Run::pause(Clock::time_point until) {
+bool Run::pause(Clock::time_point until, int frame) {
   // In slices, so a signal ends a slow run at once and the window answers Escape and redraws.
   const auto slice = std::chrono::milliseconds(15);
   for (auto now = Clock::now(); now < until; now = Clock::now()) {
-    if (stopAsked()) return false;
+    if (stopAsked(frame)) return false;
     std::this_thread::sleep_until(std::min(until, now + slice));
   }
   return true;
@@ -274,10 +212,10 @@ int Run::playFrames() {
   Progress progress(err_, total, options_.quiet);
   start_ = Clock::now();
   for (int frame = 0; total < 0 || frame < total; ++frame) {
-    if (stopAsked()) break;
+    if (stopAsked(frame)) break;
     const auto begin = Clock::now();
     if (!session_.deliverFrame()) {
-      if (stopAsked()) break;  // a webcam's wait cut short by the signal
+      if (stopAsked(frame)) break;  // a webcam's wait cut short by the signal
       // A file or camera that fails midway ends the run as a stop does, saying what failed.
       inputFailure_ = camera_->failure();
       break;  // otherwise a file source has played all its frames
@@ -287,9 +225,9 @@ int Run::playFrames() {
       progress.end();
       return kExitFailure;
     }
-    progress.show(frame, lastRegions_);
+    progress.show(frame, static_cast<int>(lastRecord_.centres.size()));
     if (figures_.rateMs > 0 &&
-        !pause(start_ + std::chrono::milliseconds(figures_.rateMs) * (frame + 1))) {
+        !pause(start_ + std::chrono::milliseconds(figures_.rateMs) * (frame + 1), frame + 1)) {
       break;
     }
   }
@@ -301,30 +239,19 @@ bool Run::finish() {
   std::string error;
   if (figures_.frames == 0) {
     if (!inputFailure_.empty()) return fail(inputFailure_ + "; no results kept");
-    return fail(stopSignal_ != 0 || windowClosed_
-                    ? "stopped before the first frame; no results kept"
-                    : describeInput(options_) + " gave no frame");
+    return fail(stop_ ? "stopped before the first frame; no results kept"
+                      : camera_->description() + " gave no frame");
   }
-  if (stopSignal_ != 0) figures_.stoppedBy = signalName(stopSignal_);
-  if (windowClosed_ && stopSignal_ == 0) {
-    figures_.stoppedBy = window_.displayLost() ? "losing the display" : "closing the window";
-  }
+  if (stop_) figures_.stoppedBy = stop_->by;
   figures_.inputFailure = inputFailure_;
   figures_.outputFailure = outputFailure_;
   figures_.inputNote = camera_->note();
-  if (osc_.isOpen()) {
-    figures_.osc = std::to_string(osc_.sent()) + " messages sent to " + options_.oscHost + ":" +
-                   options_.oscPort;
-    if (osc_.failed() > 0) {
-      figures_.osc += ", " + std::to_string(osc_.failed()) + " not (" + osc_.lastError() + ")";
-    }
+  const FrameOutput last{lastRecord_, lastStage_, lastLabelled_, lastLabels_, 0};
+  for (const auto& sink : sinks_) {
+    if (!sink->close(last, &figures_, &error)) return fail(error);
   }
-  if (options_.pngLast && pngsWritten_.count(lastFrame_) == 0) {
-    if (!writePng(folder_.staged(stageName(lastFrame_)), lastStage_, &error)) return fail(error);
-  }
-  if (!gif_.close(&error) || !log_.close(&error)) return fail(error);
   for (const ScriptCall& call : options_.calls) {
-    if (call.frame > lastFrame_) ++figures_.callsNotReached;
+    if (call.frame > lastRecord_.frame) ++figures_.callsNotReached;
   }
   figures_.facts = session_.facts();
   figures_.folder = options_.outDir;
@@ -345,10 +272,10 @@ bool Run::finish() {
 }
 
 int Run::execute() {
-  if (!setUp()) return stopSignal() != 0 ? 128 + stopSignal() : kExitFailure;
+  if (!setUp()) return stopRequested != 0 ? 128 + stopRequested : kExitFailure;
   if (const int code = playFrames(); code != 0) return code;
   const bool finished = finish();
-  if (stopSignal_ != 0) return 128 + stopSignal_;
+  if (stopCode() != 0) return stopCode();
   for (const std::string* failure : {&inputFailure_, &outputFailure_}) {
     if (!finished || failure->empty()) continue;
     err_ << "kinetiscan-play: " << printable(*failure) << "; the frames before it are kept in "
