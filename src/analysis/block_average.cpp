@@ -10,6 +10,7 @@
 #include "analysis/analysis_state.h"
 #include "analysis/frame_view.h"
 #include "analysis/measurement_rows.h"
+#include "analysis/nearest_rounding.h"
 #include "analysis/pixel_math.h"
 
 namespace kinetiscan {
@@ -100,6 +101,7 @@ ColourRecord average(BlockSource source, const HostRect& rect, FrameView frame) 
 
   Sums sums{};
   const AnalysisState& state = analysisState();
+  const NearestRounding nearest;  // the planes' conversion to bytes
   switch (source) {
     case BlockSource::frame: {
       if (!hasFrame(frame)) return kBlack;

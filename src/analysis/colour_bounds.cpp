@@ -9,6 +9,7 @@
 
 #include "analysis/analysis_state.h"
 #include "analysis/measurement_rows.h"
+#include "analysis/nearest_rounding.h"
 #include "analysis/pixel_math.h"
 
 namespace kinetiscan {
@@ -21,6 +22,7 @@ std::int64_t distance(std::int64_t value, std::int64_t target) {
 }  // namespace
 
 HostRect colourBoundsPlain(int red, int green, int blue, std::int32_t tolerance, bool invert) {
+  const NearestRounding nearest;
   const AnalysisState& state = analysisState();
   std::int32_t lowRow = 1000;
   std::int32_t lowColumn = 1000;
@@ -71,7 +73,7 @@ HostRect colourBounds(int red, int green, int blue, std::int32_t tolerance, bool
   std::int32_t highRow = -1000;
   std::int32_t highColumn = -1000;
   std::array<std::uint8_t, kRowValues + kRowSlack> bytes{};
-  const NearestRounding nearest;
+  const NearestRounding nearest;  // the camera rows' conversion to bytes checks with rounding
   for (int row = 0; row < kRows; ++row) {
     cameraRowToBytesOnPath(state.cameraPlane[row][0].data(), bytes.data());
     const ColumnSpan span = matchingColumnsOnPath(bytes.data(), test);

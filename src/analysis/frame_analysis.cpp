@@ -3,9 +3,11 @@
 #include "analysis/frame_analysis.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 
 #include "analysis/labelling.h"
+#include "analysis/nearest_rounding.h"
 #include "analysis/pixel_math.h"
 #include "analysis/pixel_pass.h"
 
@@ -21,6 +23,7 @@ float* components(ImagePlane& plane) { return plane[0][0].data(); }
 
 void loadPlaneFromFrame(ImagePlane& plane, FrameView frame) {
   if (!hasFrame(frame)) return;
+  const NearestRounding nearest;
   const std::uint32_t available = std::min(frame.count, kFrameBytes);
   std::uint32_t index = 0;
   for (auto& row : plane) {
@@ -40,6 +43,7 @@ void resetBackground(FrameView frame) {
 }
 
 void analyseFrame(FrameView frame) {
+  const NearestRounding nearest;  // the whole road, not the pixel pass alone
   AnalysisState& state = analysisState();
   // A whole frame is converted inside the pass; a short or missing one the slow way first.
   const bool whole = hasFrame(frame) && frame.count >= kFrameBytes;
@@ -55,7 +59,7 @@ void analyseFrame(FrameView frame) {
       .motion = motion.data(),
       .sensitivity = state.parameters.sensitivity,
       .adaptivity = adaptivity,
-      .adapts = adaptivity >= 1.0f,  // false for NaN: the retina freezes
+      .adapts = std::isgreaterequal(adaptivity, 1.0f),  // false for NaN: the retina freezes
   };
   runPixelPass(pass);
 

@@ -7,6 +7,8 @@
 
 namespace kinetiscan {
 
+// These run under a NearestRounding of their own, whatever state the caller is in.
+
 // Converts `frame` into `plane`. Without a frame the plane keeps its contents; bytes missing from
 // a short frame give 0.0, bytes beyond kFrameBytes are ignored.
 void loadPlaneFromFrame(ImagePlane& plane, FrameView frame);

@@ -44,20 +44,6 @@ constexpr std::uint32_t pixelStarts(int lanes, int r) {
 // NearestRounding.
 void cameraRowToBytesOnPath(const float* components, std::uint8_t* bytes);
 
-// While it lives, SSE arithmetic rounds to nearest with no flushing of subnormals and every
-// exception masked, whatever the host set; the host's state, flags included, comes back at its end.
-// Nothing off x86.
-class NearestRounding {
- public:
-  NearestRounding();
-  ~NearestRounding();
-  NearestRounding(const NearestRounding&) = delete;
-  NearestRounding& operator=(const NearestRounding&) = delete;
-
- private:
-  unsigned saved_ = 0;
-};
-
 // Adds the kRowValues values that rowToBytes gives for `components` to `totals`, on the active
 // pixel path: a block average's rows without a row of bytes between.
 void addRowOnPath(const float* components, std::uint32_t* totals);

@@ -1,7 +1,6 @@
 // The row work of colour bounds and block averages with SSE2: the colour match, sixteen 8-bit
 // values at a time, and the check that takes camera plane rows back to their frame bytes. (Other
 // plane rows need no code here: the compiler vectorises the plain conversion for SSE2 as well.)
-// Also the rounding state that check needs.
 #include <bit>
 #include <cstdint>
 
@@ -12,13 +11,6 @@
 #include <emmintrin.h>
 
 namespace kinetiscan {
-
-// MXCSR: round to nearest (rounding bits 0), no flush to zero (bit 15), no denormals-are-zero
-// (bit 6), every exception masked (bits 7-12); the sticky flags stay as they are.
-NearestRounding::NearestRounding() : saved_(_mm_getcsr()) {
-  _mm_setcsr((saved_ & ~0xE040u) | 0x1F80u);
-}
-NearestRounding::~NearestRounding() { _mm_setcsr(saved_); }
 
 namespace {
 
@@ -116,8 +108,6 @@ ColumnSpan matchingColumnsSse2(const std::uint8_t* bytes, const ColourTest& test
 #else
 
 namespace kinetiscan {
-NearestRounding::NearestRounding() = default;
-NearestRounding::~NearestRounding() = default;
 void cameraRowToBytesSse2(const float* components, std::uint8_t* bytes) {
   rowToBytes(components, bytes);
 }

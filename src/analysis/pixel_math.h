@@ -18,17 +18,21 @@ inline constexpr float kByteScale = std::bit_cast<float>(0x3B808081u);
 inline float byteToComponent(std::uint8_t byte) { return static_cast<float>(byte) * kByteScale; }
 
 // Truncation toward zero of (component * 255.0) in double, keeping the low 8 bits in two's
-// complement. Exact for every finite input, also outside 0..1 (-1/255 gives 255). NaN and the
-// infinities have no integer part and give 0; they cannot reach here from a frame, only from a
-// plane that a broken parameter has spoilt.
+// complement. Exact for every finite input, also outside 0..1 (-1/255 gives 255), and the same in
+// every rounding mode: a float times 255 is exact in double. NaN and the infinities have no
+// integer part and give 0; they cannot reach here from a frame, only from a plane that a broken
+// parameter has spoilt. The comparisons are quiet, so NaN raises nothing; and nothing here takes
+// the i686 build to the x87 unit, as the C library's fabs and fmod would.
 inline std::uint8_t componentToByte(float component) {
   const double scaled = static_cast<double>(component) * 255.0;
-  if (std::fabs(scaled) < 2147483648.0) {
+  if (std::isless(scaled, 2147483648.0) && std::isgreater(scaled, -2147483648.0)) {
     return static_cast<std::uint8_t>(static_cast<std::int32_t>(scaled));
   }
   if (!std::isfinite(scaled)) return 0;
-  // Beyond 32 bits: fmod is exact and keeps the sign, so the remainder carries the low 8 bits.
-  return static_cast<std::uint8_t>(static_cast<std::int32_t>(std::fmod(std::trunc(scaled), 256.0)));
+  // Beyond 32 bits: every step is exact, so the remainder keeps the sign and the low 8 bits.
+  const double whole = std::trunc(scaled);
+  return static_cast<std::uint8_t>(
+      static_cast<std::int32_t>(whole - 256.0 * std::trunc(whole / 256.0)));
 }
 
 // Floats below this in magnitude are exactly those whose (component * 255.0) in double fits 32
@@ -36,10 +40,11 @@ inline std::uint8_t componentToByte(float component) {
 inline constexpr float kFitsInt32 = 8421505.0f;
 static_assert(8421504.0 * 255.0 < 2147483648.0 && 8421505.0 * 255.0 >= 2147483648.0);
 
-// componentToByte over count components. A block whose values all fit 32 bits once scaled takes
-// the plain truncation; fixed block lengths and unaliased pointers let the compiler vectorise both
-// loops even at -O2. Other blocks (NaN, infinities, huge values) go through componentToByte one
-// value at a time, so every byte is the one componentToByte gives.
+// componentToByte over count components, for a caller holding a NearestRounding: the comparisons
+// below vectorise, and vector comparisons that SSE2 has are not quiet. A block whose values all fit
+// 32 bits once scaled takes the plain truncation; fixed block lengths and unaliased pointers let
+// the compiler vectorise both loops even at -O2. Other blocks (NaN, infinities, huge values) go
+// through componentToByte one value at a time, so every byte is the one componentToByte gives.
 inline void componentsToBytes(const float* __restrict components, std::uint8_t* __restrict bytes,
                               std::size_t count) {
   constexpr std::size_t kBlock = 16;

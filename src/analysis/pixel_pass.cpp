@@ -7,7 +7,7 @@
 
 #include "analysis/analysis_state.h"
 #include "analysis/cpu_features.h"
-#include "analysis/measurement_rows.h"
+#include "analysis/nearest_rounding.h"
 #include "analysis/pixel_math.h"
 
 namespace kinetiscan {

@@ -7,6 +7,7 @@
 #include <limits>
 
 #include "analysis/analysis_state.h"
+#include "analysis/nearest_rounding.h"
 #include "analysis/pixel_math.h"
 #include "capture/capture_session.h"
 #include "member/cast_member.h"
@@ -70,6 +71,7 @@ void fillFromFrame(std::uint8_t* pixels) {
 }
 
 void fillFromPlane(std::uint8_t* pixels, const ImagePlane& plane) {
+  const NearestRounding nearest;
   for (int row = 0; row < kRows; ++row) {
     for (int column = 0; column < kColumns; ++column) {
       std::uint8_t* pixel = pixels + (row * kColumns + column) * kImageBytesPerPixel;
@@ -99,25 +101,38 @@ Result getImage(CastMemberInstance* member, HostValue* out, const ImagePlane* pl
   return kOk;
 }
 
+// A parameter for the host. Under a host's denormals-are-zero a subnormal would widen to 0.
+// Inlined, as toSingle below.
+[[gnu::always_inline]] inline double toDouble(float value) {
+  const NearestRounding nearest;
+  return NearestRounding::held(static_cast<double>(NearestRounding::held(value)));
+}
+
+// A double rounded to single precision as the hardware rounds it, values beyond the largest float
+// included, without relying on an out-of-range conversion. Always inlined: on i686 a float that
+// is returned travels through the x87 stack, whose state is the host's.
+[[gnu::always_inline]] inline float toSingle(double value) {
+  constexpr float kLargest = std::numeric_limits<float>::max();
+  constexpr float kInfinity = std::numeric_limits<float>::infinity();
+  // Rounding to nearest keeps everything below half a unit (2^103) above the largest float at the
+  // largest float; the tie goes to the even neighbour, infinity, as does everything beyond.
+  // The host's rounding may be another, and the comparisons are quiet: a NaN raises nothing.
+  constexpr double kOverflow = static_cast<double>(kLargest) + 0x1p103;
+  const NearestRounding nearest;
+  const double given = NearestRounding::held(value);
+  if (std::isgreaterequal(given, kOverflow)) return kInfinity;
+  if (std::islessequal(given, -kOverflow)) return -kInfinity;
+  if (std::isgreater(given, kLargest)) return kLargest;
+  if (std::isless(given, -kLargest)) return -kLargest;
+  return NearestRounding::held(static_cast<float>(given));  // NaN stays NaN
+}
+
 Result makeNumber(ValueServices* values, double number, HostValue* out) {
   values->ops->doubleToValue(values, number, out);
   return kOk;
 }
 
 }  // namespace
-
-float toSingle(double value) {
-  constexpr float kLargest = std::numeric_limits<float>::max();
-  constexpr float kInfinity = std::numeric_limits<float>::infinity();
-  // Rounding to nearest keeps everything below half a unit (2^103) above the largest float at the
-  // largest float; the tie goes to the even neighbour, infinity, as does everything beyond.
-  constexpr double kOverflow = static_cast<double>(kLargest) + 0x1p103;
-  if (value >= kOverflow) return kInfinity;
-  if (value <= -kOverflow) return -kInfinity;
-  if (value > kLargest) return kLargest;
-  if (value < -kLargest) return -kLargest;
-  return static_cast<float>(value);  // NaN stays NaN
-}
 
 Result KINETISCAN_CALL getMemberProperty(CastMemberInterface* self, Symbol symbol, HostValue* out) {
   CastMemberInstance* member = castMemberOf(ownerOf(self));
@@ -126,8 +141,8 @@ Result KINETISCAN_CALL getMemberProperty(CastMemberInterface* self, Symbol symbo
   if (!prepareSymbolName(values, symbol, &name)) return kNoInterface;
   AnalysisState& state = analysisState();
   const AnalysisParameters& parameters = state.parameters;
-  if (nameIs(name, "adaptivity")) return makeNumber(values, parameters.adaptivity, out);
-  if (nameIs(name, "sensitivity")) return makeNumber(values, parameters.sensitivity, out);
+  if (nameIs(name, "adaptivity")) return makeNumber(values, toDouble(parameters.adaptivity), out);
+  if (nameIs(name, "sensitivity")) return makeNumber(values, toDouble(parameters.sensitivity), out);
   if (nameIs(name, "mindensity")) return makeNumber(values, parameters.mindensity, out);
   if (nameIs(name, "loclist")) return getRegionList(member, out, false);
   if (nameIs(name, "image") || nameIs(name, "cameraimage")) return getImage(member, out, nullptr);
@@ -158,7 +173,7 @@ Result KINETISCAN_CALL setMemberProperty(CastMemberInterface* self, Symbol symbo
     if (adaptivity || sensitivity) {
       float& parameter = adaptivity ? parameters.adaptivity : parameters.sensitivity;
       // A conversion the host refuses leaves the parameter as it was.
-      double number = parameter;
+      double number = toDouble(parameter);
       values->ops->valueToDouble(values, value, &number);
       parameter = toSingle(number);
     } else {

@@ -10,8 +10,4 @@ Result KINETISCAN_CALL getMemberProperty(CastMemberInterface* self, Symbol name,
 Result KINETISCAN_CALL setMemberProperty(CastMemberInterface* self, Symbol name,
                                          const HostValue* value);
 
-// A double rounded to single precision as the hardware rounds it, values beyond the largest
-// float included, without relying on an out-of-range conversion.
-float toSingle(double value);
-
 }  // namespace kinetiscan

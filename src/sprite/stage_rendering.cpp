@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "analysis/nearest_rounding.h"
 #include "analysis/pixel_math.h"
 #include "platform/dib_header.h"
 #include "sprite/panel_cache.h"
@@ -68,6 +69,7 @@ void mixRow(std::uint8_t* __restrict pixels, const std::uint8_t* __restrict sour
 // the area's bottom row.
 void mixPlane(std::uint8_t* bottom, std::ptrdiff_t step, int width, int height,
               const ImagePlane& plane, int weight) {
+  const NearestRounding nearest;  // the plane's conversion to bytes
   const int rows = std::min(height, kRows);
   const int columns = std::min(width, kColumns);
   std::uint8_t bytes[kColumns * kComponents];
