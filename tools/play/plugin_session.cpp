@@ -6,15 +6,6 @@
 #include "testbed/control.h"
 
 namespace kinetiscan::play {
-namespace {
-
-std::string registeredText(const host::RegistryWrite& write) {
-  const auto* text = reinterpret_cast<const char*>(write.value.data());
-  return std::string(text, strnlen(text, write.value.size()));
-}
-
-}  // namespace
-
 PluginSession::PluginSession() = default;
 
 PluginSession::~PluginSession() { finish(); }
@@ -22,131 +13,41 @@ PluginSession::~PluginSession() { finish(); }
 bool PluginSession::start(camera::FrameSource* camera, const PlayOptions& options,
                           std::string* error) {
   std::string reason;
-  plugin_ = host::Plugin::load(&reason);
-  if (plugin_ == nullptr) {
+  std::unique_ptr<host::Plugin> plugin = host::Plugin::load(&reason);
+  if (plugin == nullptr) {
     *error = "cannot load the plug-in " + std::string(host::Plugin::defaultFile()) +
              " beside the program: " + reason;
     return false;
   }
-  host_ = std::make_unique<host::Host>(*plugin_);
-  world_ = std::make_unique<host::World>(*host_);
-  if (!registerType(error) || !openMovie(error)) return false;
-
-  // The member's create opens capture, so the camera must be in place first.
-  standin::installCamera(camera::DriverBehaviour{}, camera);
-  Result created = kOk;
-  InstanceHeader* instance = host_->createInstance(kCastMemberClassId, &created);
-  if (instance == nullptr) {
-    char code[16];
-    std::snprintf(code, sizeof code, "0x%08x", static_cast<unsigned>(created));
-    *error = std::string("the plug-in refused to create its cast member (") + code + ")";
-    return false;
-  }
-  void* out = nullptr;
-  const Result got =
-      plugin_->getInterface(instance, &kCastMemberClassId, &kCastMemberInterfaceId, &out);
-  host_->releaseInstance(instance);  // the interface keeps the member alive from here
-  if (got != kOk || out == nullptr) {
-    *error = "the plug-in gave no cast member interface";
-    return false;
-  }
-  member_ = static_cast<CastMemberInterface*>(out);
-  assetCallback_ = std::make_unique<host::AssetCallback>(host_->ledger);
-  member_->ops->setAssetCallback(member_, assetCallback_.get());
-
-  host::Values& values = world_->values;
-  if (options.adaptivity) setMemberProperty("adaptivity", values.real(*options.adaptivity));
-  if (options.sensitivity) setMemberProperty("sensitivity", values.real(*options.sensitivity));
-  if (options.mindensity) setMemberProperty("mindensity", values.integer(*options.mindensity));
-  if (!makeSprites(error)) return false;
-  stage_ = std::make_unique<host::Surface>(host_->ledger, kStageWidth, kStageHeight);
-  return true;
-}
-
-bool PluginSession::registerType(std::string* error) {
-  void* registrar = nullptr;
-  InstanceHeader* instance = host_->createInstance(kRegistrarClassId);
-  if (instance != nullptr) {
-    plugin_->getInterface(instance, &kRegistrarClassId, &kRegistrarInterfaceId, &registrar);
-    host_->releaseInstance(instance);
-  }
-  if (registrar == nullptr) {
-    *error = "the plug-in offers no registration interface";
-    return false;
-  }
-  auto* face = static_cast<RegistrarInterface*>(registrar);
-  host::Registry registry(host_->ledger);
-  int context = 0;
-  const Result result = face->ops->registerType(face, &registry, &context);
-  face->ops->release(face);
-  for (const host::RegistryWrite& write : registry.writes) {
-    if (write.key == "symbolString") registeredSymbol_ = registeredText(write);
-  }
-  if (result != kOk || registeredSymbol_ != "Kinetiscan") {
-    *error = "the plug-in did not register its cast member type as \"Kinetiscan\"";
-    return false;
-  }
-  return true;
-}
-
-// One movie with one cast holding one member of the type: what the plug-in's cast scan looks for
-// before every frame. Finding it the first time, the scan takes that frame as the background.
-bool PluginSession::openMovie(std::string*) {
-  host::Movies& movies = world_->movies;
-  const std::int32_t movie = movies.addMovie();
-  host::CastSetup cast;
-  cast.members.push_back({1, registeredSymbol_});
-  movies.addCast(movie, cast);
-  return true;
-}
-
-bool PluginSession::makeSprites(std::string* error) {
-  host::Values& values = world_->values;
-  for (std::int32_t view = 1; view <= 4; ++view) {
-    void* out = nullptr;
-    const Result made = member_->ops->newSpriteActor(member_, &out);
-    if (made != kOk || out == nullptr) {
-      *error = "the cast member made no sprite actor";
-      return false;
-    }
-    auto* sprite = static_cast<SpriteActorInterface*>(out);
-    sprites_.push_back(sprite);
-    const ColourRecord& colour = kViewColours[view - 1];
-    world_->movies.setSpriteColour(view, colour.red, colour.green, colour.blue);
-    spriteCallbacks_.push_back(std::make_unique<host::SpriteCallback>(host_->ledger, view));
-    sprite->ops->setSpriteCallback(sprite, spriteCallbacks_.back().get());
-    for (const auto& [name, number] : {std::pair<const char*, std::int32_t>{"view", view},
-                                       {"showboundingboxes", 1},
-                                       {"showcenterpoints", 1}}) {
-      HostValue value = values.integer(number);
-      const Result set = sprite->ops->setProperty(sprite, values.symbol(name), &value);
-      values.release(value);
-      if (set != kOk) {
-        *error = std::string("the sprite actor refused its \"") + name + "\" setting";
-        return false;
-      }
-    }
-  }
-  return true;
+  stage_ = std::make_unique<host::StageSession>(std::move(plugin));
+  if (!stage_->registerType(kRegisteredSymbol, error)) return false;
+  host::StageSetup setup;
+  setup.memberType = kRegisteredSymbol;
+  std::copy(std::begin(kViewColours), std::end(kViewColours), setup.colours.begin());
+  setup.assetCallback = true;
+  host::Values& values = stage_->world().values;
+  return stage_->open(
+      camera, setup,
+      [&] {
+        if (options.adaptivity) setMemberProperty("adaptivity", values.real(*options.adaptivity));
+        if (options.sensitivity) {
+          setMemberProperty("sensitivity", values.real(*options.sensitivity));
+        }
+        if (options.mindensity)
+          setMemberProperty("mindensity", values.integer(*options.mindensity));
+      },
+      error);
 }
 
 Result PluginSession::setMemberProperty(const char* name, HostValue value) {
-  const Result result = member_->ops->setProperty(member_, world_->values.symbol(name), &value);
-  world_->values.release(value);
-  return result;
+  return stage_->setProperty(name, value);
 }
 
 std::optional<host::Value> PluginSession::getMemberProperty(const char* name, Result* result) {
-  HostValue out{};
-  *result = member_->ops->getProperty(member_, world_->values.symbol(name), &out);
-  const host::Value* value = world_->values.find(out);
-  if (*result != kOk || value == nullptr) return std::nullopt;
-  host::Value copy = *value;
-  world_->values.release(out);
-  return copy;
+  return stage_->getProperty(name, result);
 }
 
-bool PluginSession::deliverFrame() { return standin::pumpFrames(1) == 1; }
+bool PluginSession::deliverFrame() { return stage_->deliverFrame(); }
 
 bool PluginSession::readRegions(std::vector<HostPoint>* centres, std::vector<HostRect>* rects,
                                 std::string* error) {
@@ -172,7 +73,7 @@ bool PluginSession::readRegions(std::vector<HostPoint>* centres, std::vector<Hos
 }
 
 HostValue PluginSession::makeArgument(const ScriptArgument& argument) {
-  host::Values& values = world_->values;
+  host::Values& values = stage_->world().values;
   switch (argument.kind) {
     case ScriptArgument::Kind::kInteger:
       return values.integer(static_cast<std::int32_t>(argument.number));
@@ -190,11 +91,11 @@ HostValue PluginSession::makeArgument(const ScriptArgument& argument) {
 }
 
 void PluginSession::setAdaptivity(double adaptivity) {
-  setMemberProperty("adaptivity", world_->values.real(adaptivity));
+  setMemberProperty("adaptivity", stage_->world().values.real(adaptivity));
 }
 
 CallRecord PluginSession::call(const ScriptCall& call) {
-  host::Values& values = world_->values;
+  host::Values& values = stage_->world().values;
   CallRecord record;
   record.method = call.method;
   // Argument 0 stands for the member itself; the plug-in never reads it.
@@ -204,10 +105,7 @@ CallRecord PluginSession::call(const ScriptCall& call) {
     arguments.push_back(makeArgument(argument));
   }
   HostValue result{};
-  record.result = member_->ops->callMethod(member_, values.symbol(call.method),
-                                           static_cast<std::int32_t>(arguments.size()),
-                                           arguments.data(), &result);
-  for (const HostValue& argument : arguments) values.release(argument);
+  record.result = stage_->callMethod(call.method.c_str(), std::move(arguments), &result);
   if (const host::Value* value = values.find(result)) {
     record.value = describeValue(*value);
     if (record.result == kOk && call.tracksColour) {
@@ -224,21 +122,14 @@ CallRecord PluginSession::call(const ScriptCall& call) {
 }
 
 std::vector<std::uint8_t> PluginSession::drawStage() {
-  for (std::size_t i = 0; i < sprites_.size(); ++i) {
-    DrawRequest request{};
-    request.left = static_cast<std::int32_t>(i) * camera::kWidth;
-    request.right = request.left + camera::kWidth;
-    request.bottom = camera::kHeight;
-    request.level = 0;  // fully opaque: each panel shows the latest frame exactly
-    sprites_[i]->ops->drawSprite(sprites_[i], &request, 0, stage_.get());
-  }
-  stage_->clearClip();
-  return stage_->bytes();
+  stage_->drawSprites();
+  stage_->stage().clearClip();
+  return stage_->stage().bytes();
 }
 
 MemberFacts PluginSession::facts() {
   MemberFacts facts;
-  facts.registeredSymbol = registeredSymbol_;
+  facts.registeredSymbol = kRegisteredSymbol;
   Result result = kOk;
   if (auto version = getMemberProperty("version", &result)) facts.version = version->text;
   if (auto value = getMemberProperty("adaptivity", &result)) facts.adaptivity = value->real;
@@ -258,17 +149,8 @@ int PluginSession::previewRateMs() const {
 }
 
 std::vector<std::string> PluginSession::finish() {
-  if (finished_ || host_ == nullptr) return {};
-  finished_ = true;
-  // Sprites first, then the member, whose destroy closes capture; the camera goes last.
-  for (SpriteActorInterface* sprite : sprites_) sprite->ops->release(sprite);
-  sprites_.clear();
-  if (member_ != nullptr) member_->ops->release(member_);
-  member_ = nullptr;
-  standin::installCamera(camera::DriverBehaviour{}, nullptr);
-  stage_.reset();
-  world_->movies.closeMovies();
-  return host_->ledger.imbalances();
+  if (stage_ == nullptr) return {};
+  return stage_->finish();
 }
 
 }  // namespace kinetiscan::play

@@ -11,12 +11,7 @@
 #include <vector>
 
 #include "camera/frame_source.h"
-#include "host/host.h"
-#include "host/member_services.h"
-#include "host/registry.h"
-#include "host/sprite_callback.h"
-#include "host/surface.h"
-#include "host/world.h"
+#include "host/stage_session.h"
 #include "options.h"
 #include "track_log.h"
 
@@ -66,23 +61,14 @@ class PluginSession {
   std::vector<std::string> finish();
 
  private:
-  bool registerType(std::string* error);
-  bool openMovie(std::string* error);
-  bool makeSprites(std::string* error);
+  // The symbol the plug-in registers its type under, which the cast holds the member by.
+  static constexpr const char* kRegisteredSymbol = "Kinetiscan";
+
   Result setMemberProperty(const char* name, HostValue value);
   std::optional<host::Value> getMemberProperty(const char* name, Result* result);
   HostValue makeArgument(const ScriptArgument& argument);
 
-  std::unique_ptr<host::Plugin> plugin_;
-  std::unique_ptr<host::Host> host_;
-  std::unique_ptr<host::World> world_;
-  std::unique_ptr<host::AssetCallback> assetCallback_;
-  std::vector<std::unique_ptr<host::SpriteCallback>> spriteCallbacks_;
-  std::unique_ptr<host::Surface> stage_;
-  std::string registeredSymbol_;
-  CastMemberInterface* member_ = nullptr;
-  std::vector<SpriteActorInterface*> sprites_;
-  bool finished_ = false;
+  std::unique_ptr<host::StageSession> stage_;
 };
 
 }  // namespace kinetiscan::play

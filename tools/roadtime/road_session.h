@@ -1,19 +1,15 @@
-// The whole road of a frame through the plug-in as a host drives it, for timing: one movie whose
-// cast holds a Kinetiscan member with capture open, four sprite actors showing views 1-4 with
-// region outlines and centre crosses on a 640x120 stage surface, and a script's reads. Shared by
-// the native benchmark (plug-in linked in) and kinetiscan-roadtime (the shipped library loaded by
-// file, on both targets).
+// The whole road of a frame through the plug-in as a host drives it, for timing: the host's stage
+// (one movie whose cast holds a Kinetiscan member with capture open, four sprite actors showing
+// views 1-4 with region outlines and centre crosses on a 640x120 stage surface) and a script's
+// reads. Shared by the native benchmark (plug-in linked in) and kinetiscan-roadtime (the shipped
+// library loaded by file, on both targets).
 #pragma once
 
 #include <memory>
-#include <vector>
 
 #include "camera/frame_source.h"
-#include "host/host.h"
 #include "host/plugin.h"
-#include "host/sprite_callback.h"
-#include "host/surface.h"
-#include "host/world.h"
+#include "host/stage_session.h"
 
 namespace kinetiscan::road {
 
@@ -28,32 +24,19 @@ class Session {
   // The first frame of `camera` becomes the background. Check ready() before use.
   Session(std::unique_ptr<host::Plugin> plugin, camera::FrameSource& camera,
           const MemberSettings& settings);
-  ~Session();
-  Session(const Session&) = delete;
-  Session& operator=(const Session&) = delete;
 
-  bool ready() const;
+  bool ready() const { return ready_; }
   // The driver delivers one frame: its callback copies it, runs the cast scan and the analysis.
   // False when no frame came.
-  bool deliverFrame();
+  bool deliverFrame() { return stage_.deliverFrame(); }
   // Every sprite draws; each panel is stale after a frame, so each renders first.
-  void drawSprites();
+  void drawSprites() { stage_.drawSprites(); }
   // Reads the member's property as a script would and gives the value back.
-  void read(const char* name);
+  void read(const char* name) { stage_.readProperty(name); }
 
  private:
-  template <class Interface>
-  Interface* makeInterface(const Guid& classId, const Guid& interfaceId);
-  void setMember(const char* name, HostValue value);
-  void addSprite(std::int32_t view);
-
-  std::unique_ptr<host::Plugin> plugin_;
-  host::Host host_;
-  host::World world_;
-  host::Surface stage_;
-  CastMemberInterface* member_ = nullptr;
-  std::vector<SpriteActorInterface*> sprites_;
-  std::vector<std::unique_ptr<host::SpriteCallback>> callbacks_;
+  host::StageSession stage_;
+  bool ready_ = false;
 };
 
 }  // namespace kinetiscan::road
