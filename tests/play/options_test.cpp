@@ -6,6 +6,9 @@
 #include <initializer_list>
 #include <vector>
 
+#include "play_test_support.h"
+#include "suggestions.h"
+
 namespace kinetiscan::play {
 namespace {
 
@@ -158,12 +161,130 @@ TEST(Options, BadCommandLinesExitWithTwoAndSayWhy) {
   }
 }
 
-TEST(Options, HelpIsNotAnError) {
+TEST(Options, MisspeltNamesSuggestTheNearestOnlyWhenClose) {
+  struct Case {
+    std::initializer_list<const char*> words;
+    const char* suggests;  // nullptr: no suggestion
+  };
+  for (const Case& c : std::initializer_list<Case>{
+           {{"--imgaes", "pictures"}, "--imgaes: did you mean --images?"},  // two letters swapped
+           {{"--sensitivty", "1"}, "did you mean --sensitivity?"},
+           {{"--rtae", "0"}, "did you mean --rate?"},
+           {{"--imags=pictures"}, "--imags=pictures: did you mean --images?"},
+           {{"-frames", "3"}, "did you mean --frames?"},
+           {{"stray", "--shwo"}, "--shwo: did you mean --show?"},
+           {{"--no-such-option"}, nullptr},
+           {{"--verbose"}, nullptr},
+           {{"--rte2"}, nullptr},   // 2 edits from --rate, but a short word allows one
+           {{"stray"}, nullptr},    // a stray value is no option
+           {{"--", "-"}, nullptr},  // nor are dashes alone
+           {{"--at", "5", "trackcolour", "255,0,0", "3"}, "(did you mean trackcolor?)"},
+           {{"--at", "5", "ADAPTT"}, "(did you mean adapt?)"},
+           {{"--at", "5", "ajust"}, nullptr},
+       }) {
+    const ParseOutcome outcome = parse(c.words);
+    SCOPED_TRACE(*c.words.begin());
+    EXPECT_FALSE(outcome.options.has_value());
+    EXPECT_EQ(outcome.exitCode, 2);
+    if (c.suggests != nullptr) {
+      EXPECT_NE(outcome.message.find(c.suggests), std::string::npos) << outcome.message;
+    } else {
+      EXPECT_EQ(outcome.message.find("did you mean"), std::string::npos) << outcome.message;
+    }
+  }
+}
+
+TEST(Options, EditDistanceCountsSwapsAsOneEdit) {
+  EXPECT_EQ(editDistance("", ""), 0u);
+  EXPECT_EQ(editDistance("", "abc"), 3u);
+  EXPECT_EQ(editDistance("abc", ""), 3u);
+  EXPECT_EQ(editDistance("imgaes", "images"), 1u);
+  EXPECT_EQ(editDistance("kitten", "sitting"), 3u);
+  EXPECT_EQ(editDistance("ca", "abc"), 3u);  // each character edited once: not 2
+  EXPECT_EQ(nearestName("blok", {"adapt", "block", "blocks"}), "block") << "the nearest wins";
+  EXPECT_EQ(nearestName("blockk", {"block", "blocks"}), "block") << "a tie: the first";
+  EXPECT_EQ(nearestName("x", {}), "");
+}
+
+TEST(Options, HelpIsNotAnErrorAndListsTheScriptMethods) {
   const ParseOutcome outcome = parse({"--help"});
   EXPECT_FALSE(outcome.options.has_value());
   EXPECT_EQ(outcome.exitCode, 0);
   EXPECT_NE(outcome.message.find("--at"), std::string::npos);
   EXPECT_NE(outcome.message.find("--device"), std::string::npos);
+  // Each method on a line of its own with the arguments it takes, and a call of that shape is
+  // accepted, so the list and the check cannot disagree.
+  struct Method {
+    const char* name;
+    const char* shape;
+    std::initializer_list<const char*> arguments;
+  };
+  for (const Method& m : std::initializer_list<Method>{
+           {"editsource", "", {}},
+           {"adapt", "", {}},
+           {"trackcolorbounds", "R,G,B TOLERANCE", {"255,0,0", "30"}},
+           {"trackcolor", "R,G,B TOLERANCE", {"255,0,0", "30"}},
+           {"tracknotcolorbounds", "R,G,B TOLERANCE", {"255,0,0", "30"}},
+           {"tracknotcolor", "R,G,B TOLERANCE", {"255,0,0", "30"}},
+           {"block", "TOP,LEFT,BOTTOM,RIGHT", {"10,20,60,80"}},
+           {"camerablock", "TOP,LEFT,BOTTOM,RIGHT", {"10,20,60,80"}},
+           {"retinablock", "TOP,LEFT,BOTTOM,RIGHT", {"10,20,60,80"}},
+           {"differenceblock", "TOP,LEFT,BOTTOM,RIGHT", {"10,20,60,80"}},
+       }) {
+    SCOPED_TRACE(m.name);
+    const std::size_t line = outcome.message.find(std::string("\n  ") + m.name + " ");
+    ASSERT_NE(line, std::string::npos) << outcome.message;
+    const std::string text =
+        outcome.message.substr(line + 1, outcome.message.find('\n', line + 1) - line);
+    const bool takesArguments =
+        text.find("R,G,B") != std::string::npos || text.find("TOP,LEFT") != std::string::npos;
+    EXPECT_EQ(takesArguments, *m.shape != 0) << text;
+    EXPECT_NE(text.find(m.shape), std::string::npos) << text;
+    std::vector<const char*> argv{"kinetiscan-play", "--at", "1", m.name};
+    argv.insert(argv.end(), m.arguments);
+    const ParseOutcome call = parseOptions(static_cast<int>(argv.size()), argv.data());
+    EXPECT_TRUE(call.options.has_value()) << call.message;
+  }
+}
+
+TEST(Options, ASensitivityNoPixelCanExceedIsWarnedAboutButRuns) {
+  // The three differences sum to 3 at most and a pixel moves only above the sensitivity, which
+  // the plug-in keeps in single precision.
+  struct Case {
+    const char* sensitivity;
+    bool warned;
+  };
+  for (const Case& c : std::initializer_list<Case>{{"3.5", true},
+                                                   {"3", true},
+                                                   {"2.9999999", true},  // 3 as a float
+                                                   {"1e300", true},
+                                                   {"2.9999998", false},  // the float below 3
+                                                   {"2.9", false},
+                                                   {"0", false}}) {
+    SCOPED_TRACE(c.sensitivity);
+    const ParseOutcome outcome = parse({"--sensitivity", c.sensitivity});
+    ASSERT_TRUE(outcome.options.has_value()) << outcome.message;
+    ASSERT_EQ(outcome.warnings.size(), c.warned ? 1u : 0u);
+    if (c.warned) {
+      EXPECT_NE(outcome.warnings[0].find("--sensitivity " + std::string(c.sensitivity)),
+                std::string::npos);
+      EXPECT_NE(outcome.warnings[0].find("no pixel can ever move"), std::string::npos);
+    }
+  }
+  EXPECT_TRUE(parse({}).warnings.empty());
+}
+
+class OptionsRun : public ScratchFolder {};
+
+TEST_F(OptionsRun, WarningsGoToStandardErrorOnceAndTheRunGoesOn) {
+  ASSERT_EQ(runProgram("--sensitivity 3 --frames 2 --rate 0 --gif-every 0 --jsonl -"), 0)
+      << read("stderr.txt");
+  const std::string errors = read("stderr.txt");
+  const std::size_t warning = errors.find("warning: --sensitivity 3");
+  ASSERT_NE(warning, std::string::npos) << errors;
+  EXPECT_EQ(errors.find("warning:", warning + 1), std::string::npos) << "once";
+  EXPECT_EQ(read("stdout.txt").find("warning"), std::string::npos) << "the stream stays clean";
+  EXPECT_TRUE(std::filesystem::exists(path("out/summary.txt")));
 }
 
 }  // namespace

@@ -49,6 +49,7 @@ int main(int argc, char** argv) {
       (parsed.exitCode == 0 ? std::cout : std::cerr) << parsed.message << "\n";
       return parsed.exitCode;
     }
+    for (const std::string& warning : parsed.warnings) std::cerr << warning << "\n";
     installSignalHandlers();
     return kinetiscan::play::runPlay(*parsed.options, std::cout, std::cerr);
   } catch (const std::bad_alloc&) {

@@ -10,6 +10,8 @@
 #include <sstream>
 
 #include "osc_sender.h"
+#include "script_methods.h"
+#include "suggestions.h"
 
 namespace kinetiscan::play {
 namespace {
@@ -35,26 +37,6 @@ std::vector<std::string> split(const std::string& text, char separator) {
   return parts;
 }
 
-// "--at FRAME METHOD [ARG...]", also accepted as one quoted word.
-// The plug-in's script methods and the arguments each takes, as a script calls them.
-enum class Takes { kNothing, kColourAndTolerance, kRect };
-struct MethodShape {
-  const char* name;
-  Takes takes;
-};
-constexpr MethodShape kMethods[] = {
-    {"editsource", Takes::kNothing},
-    {"adapt", Takes::kNothing},
-    {"trackcolorbounds", Takes::kColourAndTolerance},
-    {"trackcolor", Takes::kColourAndTolerance},
-    {"tracknotcolorbounds", Takes::kColourAndTolerance},
-    {"tracknotcolor", Takes::kColourAndTolerance},
-    {"block", Takes::kRect},
-    {"camerablock", Takes::kRect},
-    {"retinablock", Takes::kRect},
-    {"differenceblock", Takes::kRect},
-};
-
 // Text for a message: bytes outside printable ASCII as \xNN.
 std::string printable(const std::string& text) {
   std::string out;
@@ -70,47 +52,7 @@ std::string printable(const std::string& text) {
   return out;
 }
 
-// The method a script would reach (names are compared without letter case) with arguments of
-// the kinds it takes; the reason otherwise.
-bool checkMethod(ScriptCall& call, std::string* error) {
-  std::string lower = call.method;
-  for (char& c : lower) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  const MethodShape* shape = nullptr;
-  for (const MethodShape& method : kMethods) {
-    if (lower == method.name) shape = &method;
-  }
-  const std::string where = "--at " + std::to_string(call.frame) + " " + printable(call.method);
-  if (shape == nullptr) {
-    *error = where + ": not a method of the member; the methods are";
-    for (const MethodShape& method : kMethods) *error += std::string(" ") + method.name;
-    return false;
-  }
-  call.tracksColour = shape->takes == Takes::kColourAndTolerance;
-  const auto& arguments = call.arguments;
-  using Kind = ScriptArgument::Kind;
-  bool fits = false;
-  const char* wanted = "";
-  switch (shape->takes) {
-    case Takes::kNothing:
-      fits = arguments.empty();
-      wanted = "no arguments";
-      break;
-    case Takes::kColourAndTolerance:
-      fits = arguments.size() == 2 && arguments[0].kind == Kind::kColour &&
-             arguments[1].kind == Kind::kInteger;
-      wanted = "a colour r,g,b and a whole-number tolerance, e.g. 255,0,0 30";
-      break;
-    case Takes::kRect:
-      fits = arguments.size() == 1 && arguments[0].kind == Kind::kRect;
-      wanted = "a rect top,left,bottom,right, e.g. 10,20,60,80";
-      break;
-  }
-  if (!fits) *error = where + ": takes " + wanted;
-  return fits;
-}
-
+// "--at FRAME METHOD [ARG...]", also accepted as one quoted word.
 bool parseCall(std::vector<std::string> words, ScriptCall* call, std::string* error) {
   if (words.size() == 1) {
     std::istringstream in(words[0]);
@@ -136,7 +78,8 @@ bool parseCall(std::vector<std::string> words, ScriptCall* call, std::string* er
     }
     call->arguments.push_back(argument);
   }
-  return checkMethod(*call, error);
+  const std::string where = "--at " + std::to_string(call->frame) + " " + printable(call->method);
+  return checkMethod(*call, where, error);
 }
 
 // Results written into the images folder would be played by the next run.
@@ -167,6 +110,32 @@ bool parsePngList(const std::string& text, PlayOptions* options, std::string* er
     }
   }
   return true;
+}
+
+// CLI11's message, with the nearest known option for each unknown one that is close to it.
+std::string unknownOptionMessage(const CLI::App& app, const CLI::ExtrasError& error) {
+  std::vector<std::string> names;
+  for (const CLI::Option* option : app.get_options()) {
+    for (const std::string& name : option->get_lnames()) names.push_back(name);
+  }
+  std::string message = error.what();
+  for (const std::string& word : app.remaining()) {
+    const std::size_t start = word.find_first_not_of('-');
+    if (start == 0 || start == std::string::npos) continue;  // a stray value, or dashes alone
+    const std::string nearest = nearestName(word.substr(start, word.find('=') - start), names);
+    if (!nearest.empty()) message += "\n" + printable(word) + ": did you mean --" + nearest + "?";
+  }
+  return message;
+}
+
+// A pixel moves when its blue, green and red differences, 0..1 each, sum to more than the
+// sensitivity as the plug-in keeps it, in single precision; the sum is 3 at most.
+std::string sensitivityWarning(double sensitivity, const std::string& typed) {
+  if (sensitivity < 3.0 && static_cast<float>(sensitivity) < 3.0f) return "";
+  const char* rounded = sensitivity < 3.0 ? " (3 in single precision)" : "";
+  return "kinetiscan-play: warning: --sensitivity " + printable(typed) + rounded +
+         ": a pixel moves when its blue, green and red differences (0..1 each) sum to more "
+         "than this, and they sum to 3 at most: no pixel can ever move, no region will be found";
 }
 
 }  // namespace
@@ -219,6 +188,7 @@ ParseOutcome parseOptions(int argc, const char* const* argv) {
       "what the motion sensor sees. Without arguments it plays the built-in scene."};
   app.name("kinetiscan-play");
   app.get_formatter()->column_width(34);
+  app.footer(methodsHelp());
 
   std::string images, raw, device, pngAt = "10,50,last";
   std::vector<std::vector<std::string>> at;
@@ -302,7 +272,9 @@ ParseOutcome parseOptions(int argc, const char* const* argv) {
     return outcome;
   } catch (const CLI::ParseError& error) {
     outcome.exitCode = 2;
-    outcome.message = std::string(error.what()) + "\nRun with --help for the options.";
+    const auto* extras = dynamic_cast<const CLI::ExtrasError*>(&error);
+    outcome.message = extras != nullptr ? unknownOptionMessage(app, *extras) : error.what();
+    outcome.message += "\nRun with --help for the options.";
     return outcome;
   }
 
@@ -335,6 +307,8 @@ ParseOutcome parseOptions(int argc, const char* const* argv) {
       return fail("--sensitivity must be a finite number of 0 or more");
     }
     options.sensitivity = sensitivity;
+    const std::string warning = sensitivityWarning(sensitivity, sensitivityOption->results()[0]);
+    if (!warning.empty()) outcome.warnings.push_back(warning);
   }
   if (mindensityOption->count() != 0) {
     if (mindensity < 0) return fail("--mindensity must be 0 or more");

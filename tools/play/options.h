@@ -70,6 +70,7 @@ struct ParseOutcome {
   std::optional<PlayOptions> options;  // set when the program should run
   int exitCode = 0;                    // otherwise: 0 after --help, 2 for a bad command line
   std::string message;                 // help text or the error, for the user
+  std::vector<std::string> warnings;   // for standard error before a run: a setting finds nothing
 };
 
 ParseOutcome parseOptions(int argc, const char* const* argv);
