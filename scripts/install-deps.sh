@@ -16,7 +16,7 @@ packages=(
   googletest libgtest-dev libbenchmark-dev
   libcli11-dev libgif-dev libjpeg62-turbo-dev libpng-dev libstb-dev nlohmann-json3-dev
   clang libclang-rt-14-dev llvm-14
-  liblo-dev libsdl2-dev libx11-dev xvfb
+  liblo-dev libsdl2-dev libx11-dev libxtst-dev xvfb puredata-core
 )
 if [ "${1:-all}" != native ]; then
   packages+=(
