@@ -49,6 +49,9 @@ TEST_F(Writers, APngThatCannotBeCreatedSaysWhere) {
   std::string error;
   EXPECT_FALSE(writePng(path("no/such/folder/stage.png"), gradient(2, 2), &error));
   EXPECT_NE(error.find("stage.png"), std::string::npos) << error;
+  // A full disk is named, not just "cannot write".
+  EXPECT_FALSE(writePng("/dev/full", gradient(64, 64), &error));
+  EXPECT_NE(error.find("(No space left on device)"), std::string::npos) << error;
 }
 
 TEST(Palette, PureColoursAndGreysAreExactOthersNear) {

@@ -7,11 +7,19 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 
 namespace kinetiscan::play {
+
 namespace {
+
+// Why the last write failed, as " (No space left on device)"; errno is what the C library left.
+std::string reason() {
+  return std::string(" (") + (errno != 0 ? std::strerror(errno) : "short write") + ")";
+}
 
 constexpr int kCubeLevels = 6;
 constexpr int kCubeSize = kCubeLevels * kCubeLevels * kCubeLevels;  // 216
@@ -61,10 +69,11 @@ bool writePng(const std::string& path, const Picture& picture, std::string* erro
     *error = path + ": out of memory";
     return false;
   }
+  errno = 0;
   // libpng reports failures by jumping back here; nothing with a destructor is created below.
   if (setjmp(png_jmpbuf(png)) != 0) {
     png_destroy_write_struct(&png, &info);
-    *error = path + ": cannot write the PNG";
+    *error = path + ": cannot write the PNG" + reason();
     return false;
   }
   png_init_io(png, file.get());
@@ -78,7 +87,7 @@ bool writePng(const std::string& path, const Picture& picture, std::string* erro
   png_write_end(png, nullptr);
   png_destroy_write_struct(&png, &info);
   if (std::fflush(file.get()) != 0 || std::ferror(file.get()) != 0) {
-    *error = path + ": cannot write";
+    *error = path + ": cannot write" + reason();
     return false;
   }
   return true;
@@ -151,7 +160,7 @@ bool GifAnimation::open(const std::string& path, int width, int height, int dela
       EGifPutExtensionBlock(file_, 11, "NETSCAPE2.0") == GIF_ERROR ||
       EGifPutExtensionBlock(file_, 3, kLoop) == GIF_ERROR ||
       EGifPutExtensionTrailer(file_) == GIF_ERROR) {
-    *error = path + ": cannot write the GIF header";
+    *error = path + ": cannot write the GIF header" + reason();
     return false;
   }
   return true;
@@ -162,6 +171,7 @@ bool GifAnimation::add(const Picture& picture, std::string* error) {
     *error = "a GIF frame of the wrong size";
     return false;
   }
+  errno = 0;
   GraphicsControlBlock control{};
   control.DisposalMode = DISPOSE_DO_NOT;
   control.DelayTime = delay_;
@@ -171,7 +181,7 @@ bool GifAnimation::add(const Picture& picture, std::string* error) {
   if (EGifPutExtension(file_, GRAPHICS_EXT_FUNC_CODE, static_cast<int>(length), extension) ==
           GIF_ERROR ||
       EGifPutImageDesc(file_, 0, 0, width_, height_, false, nullptr) == GIF_ERROR) {
-    *error = "cannot write a GIF frame";
+    *error = "cannot write a GIF frame" + reason();
     return false;
   }
   std::vector<GifPixelType> line(static_cast<std::size_t>(width_));
@@ -181,7 +191,7 @@ bool GifAnimation::add(const Picture& picture, std::string* error) {
       line[x] = paletteIndex(row[x * 3], row[x * 3 + 1], row[x * 3 + 2]);
     }
     if (EGifPutLine(file_, line.data(), width_) == GIF_ERROR) {
-      *error = "cannot write a GIF frame";
+      *error = "cannot write a GIF frame" + reason();
       return false;
     }
   }
