@@ -283,7 +283,7 @@ ParseOutcome parseOptions(int argc, const char* const* argv) {
   app.add_option("--warmup", options.warmup,
                  "learn the background quickly from the first N frames (adaptivity N/4, at "
                  "least 2), then use --adaptivity: whoever stands in the first frame and leaves "
-                 "by about frame 5N/6 leaves no ghost; whoever is still there at frame N does. "
+                 "by frame N/2 leaves no ghost; whoever is still there at frame N does. "
                  "Or take an empty frame as the background with --at N adapt")
       ->check(CLI::Range(0, 1000000));
   auto* mindensityOption =

@@ -85,8 +85,9 @@ int effectiveFrames(const PlayOptions& options);
 
 // Parses one script argument; false with the reason in `error` when its shape is unknown.
 // The adaptivity of a warm-up of n frames: the background then averages about the last n/4
-// frames, so whoever leaves by about frame 5n/6 is forgotten by its end (a ghost fades in about
-// n/6 frames); whoever is still there at its end stays a ghost at the chosen adaptivity.
+// frames, so a ghost fades in n/6 to n/3 frames (more for more contrast, n/2 at most at the
+// default sensitivity): whoever leaves by frame n/2 is forgotten by its end; whoever is still
+// there at its end stays a ghost at the chosen adaptivity.
 double warmupAdaptivity(int frames);
 
 bool parseScriptArgument(const std::string& text, ScriptArgument* out, std::string* error);
