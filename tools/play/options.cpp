@@ -183,6 +183,8 @@ bool checkRecordFlags(const RecordFlags& flags, PlayOptions* options, std::strin
   std::error_code failure;
   if (record.empty()) {
     *error = "--record: the file name is empty";
+  } else if (record == "-") {
+    *error = "--record: only a file is offered, not standard output";
   } else if (options->input == InputKind::kRaw && !stream &&
              std::filesystem::equivalent(record, options->inputPath, failure)) {
     *error = "--record " + printable(record) + " is the --raw input itself";
