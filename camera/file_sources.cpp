@@ -96,6 +96,47 @@ class RawFrames : public FrameSource {
   std::string failure_;
 };
 
+// Frames read from a descriptor that may be a pipe: it has no size to check, so a frame is
+// read whole or the stream ends, and only one frame is ever held.
+class RawStream : public FrameSource {
+ public:
+  RawStream(int descriptor, std::string name) : descriptor_(descriptor), name_(std::move(name)) {}
+  bool next(Frame& frame) override {
+    if (ended_) return false;
+    frame.resize(kFrameBytes);
+    std::size_t have = 0;
+    while (have < kFrameBytes) {
+      const ssize_t got = read(descriptor_, frame.data() + have, kFrameBytes - have);
+      if (got > 0) {
+        have += static_cast<std::size_t>(got);
+        continue;
+      }
+      ended_ = true;
+      // A signal asking the run to stop; what was read of this frame is dropped with it.
+      if (got < 0 && errno == EINTR) return false;
+      if (got < 0) {
+        failure_ = name_ + ": frame " + std::to_string(frames_) + " cannot be read (" +
+                   std::strerror(errno) + ")";
+      } else if (have > 0) {
+        failure_ = name_ + ": the stream ends inside frame " + std::to_string(frames_) + " (" +
+                   std::to_string(have) + " of 57600 bytes); a raw stream holds whole 160x120 " +
+                   "BGR frames";
+      }
+      return false;
+    }
+    ++frames_;
+    return true;
+  }
+  std::string failure() const override { return failure_; }
+
+ private:
+  int descriptor_;
+  std::string name_;
+  std::uint64_t frames_ = 0;
+  bool ended_ = false;
+  std::string failure_;
+};
+
 std::string lowerExtension(const std::filesystem::path& path) {
   std::string extension = path.extension().string();
   std::transform(extension.begin(), extension.end(), extension.begin(),
@@ -278,9 +319,27 @@ std::unique_ptr<FrameSource> openRawFile(const std::string& file, bool loop, std
                   " bytes is not a whole number of 160x120 BGR frames of "
                   "57600 bytes (" +
                   std::to_string(whole) + (whole == 1 ? " frame and " : " frames and ") +
-                  std::to_string(size % kFrameBytes) + " bytes more)");
+                  std::to_string(size % kFrameBytes) +
+                  " bytes more); a recording cut short keeps its whole frames with truncate -s " +
+                  std::to_string(whole * kFrameBytes));
   }
   return std::make_unique<RawFrames>(opened, file, size / kFrameBytes, loop);
+}
+
+}  // namespace kinetiscan::camera
+
+namespace kinetiscan::camera {
+
+std::unique_ptr<FrameSource> openRawStream(int descriptor, const std::string& name) {
+  return std::make_unique<RawStream>(descriptor, name);
+}
+
+void flipRows(Frame& frame) {
+  constexpr std::size_t kRow = kWidth * 3;
+  for (std::size_t top = 0, bottom = kHeight - 1; top < bottom; ++top, --bottom) {
+    std::swap_ranges(frame.begin() + top * kRow, frame.begin() + (top + 1) * kRow,
+                     frame.begin() + bottom * kRow);
+  }
 }
 
 }  // namespace kinetiscan::camera

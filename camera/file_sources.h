@@ -31,5 +31,10 @@ std::unique_ptr<FrameSource> openImageFolder(const std::string& folder, bool loo
 // A raw file must hold a whole number of frames, at least one; frames are read as they are
 // played.
 std::unique_ptr<FrameSource> openRawFile(const std::string& file, bool loop, std::string* error);
+// The same frames from a descriptor read as a stream (a pipe, standard input), named `name` in
+// messages. Its end inside a frame is a failure; its end between frames is the source's end.
+std::unique_ptr<FrameSource> openRawStream(int descriptor, const std::string& name);
+// Turns a top-down frame into a bottom-up one, and back.
+void flipRows(Frame& frame);
 
 }  // namespace kinetiscan::camera

@@ -1,10 +1,13 @@
 // Opening the inputs of kinetiscan-play.
 #include "inputs.h"
 
+#include <unistd.h>
+
 #include <filesystem>
 
 #include "camera/file_sources.h"
 #include "camera/v4l2_source.h"
+#include "recording_tee.h"
 
 namespace kinetiscan::play {
 namespace {
@@ -26,6 +29,25 @@ class Described : public camera::FrameSourceDecorator {
   std::string text_;
 };
 
+// Raw frames stored top-down, as ffmpeg writes bgr24, turned to the plug-in's bottom-up order.
+class TopDownFrames : public camera::FrameSourceDecorator {
+ public:
+  using FrameSourceDecorator::FrameSourceDecorator;
+  bool next(camera::Frame& frame) override {
+    if (!inner().next(frame)) return false;
+    camera::flipRows(frame);
+    return true;
+  }
+};
+
+std::unique_ptr<camera::FrameSource> openRaw(const PlayOptions& options, std::string* error) {
+  std::unique_ptr<camera::FrameSource> raw =
+      options.inputPath == "-" ? camera::openRawStream(STDIN_FILENO, "standard input")
+                               : camera::openRawFile(options.inputPath, options.loop, error);
+  if (raw == nullptr || !options.rawTopDown) return raw;
+  return std::make_unique<TopDownFrames>(std::move(raw));
+}
+
 std::unique_ptr<camera::FrameSource> openSource(const PlayOptions& options, std::string* error) {
   switch (options.input) {
     case InputKind::kSynthetic: {
@@ -44,7 +66,7 @@ std::unique_ptr<camera::FrameSource> openSource(const PlayOptions& options, std:
       return camera::openImageFolder(options.inputPath, options.loop, error);
     }
     case InputKind::kRaw:
-      return camera::openRawFile(options.inputPath, options.loop, error);
+      return openRaw(options, error);
     case InputKind::kDevice:
       return openVideoDevice(options.inputPath, error);
   }
@@ -73,6 +95,11 @@ const camera::GroundTruth* SceneWithEmptyStart::truth() const {
 std::unique_ptr<camera::FrameSource> openInput(const PlayOptions& options, std::string* error) {
   std::unique_ptr<camera::FrameSource> source = openSource(options, error);
   if (source == nullptr) return nullptr;
+  // What the source gave, before anything between it and the plug-in changes it.
+  if (!options.recordPath.empty()) {
+    source = recordTo(std::move(source), options.recordPath, error);
+    if (source == nullptr) return nullptr;
+  }
   return std::make_unique<Described>(std::move(source), describeInput(options));
 }
 
@@ -85,7 +112,9 @@ std::string describeInput(const PlayOptions& options) {
     case InputKind::kImages:
       return "images in " + options.inputPath;
     case InputKind::kRaw:
-      return "raw frames from " + options.inputPath;
+      return (options.inputPath == "-" ? std::string("raw frames from standard input")
+                                       : "raw frames from " + options.inputPath) +
+             (options.rawTopDown ? " (top-down)" : "");
     case InputKind::kDevice:
       return "webcam " + options.inputPath;
   }

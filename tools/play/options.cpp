@@ -138,6 +138,65 @@ std::string sensitivityWarning(double sensitivity, const std::string& typed) {
          "than this, and they sum to 3 at most: no pixel can ever move, no region will be found";
 }
 
+struct RecordFlags {
+  CLI::Option* record = nullptr;
+  CLI::Option* order = nullptr;
+  CLI::Option* mask = nullptr;
+  std::string orderText;
+};
+
+RecordFlags addRecordFlags(CLI::App& app, PlayOptions* options) {
+  RecordFlags flags;
+  flags.record = app.add_option(
+      "--record", options->recordPath,
+      "FILE: also write the frames the input gives (a webcam's too) to a new raw file, frame by "
+      "frame, for --raw to replay; an existing file is not overwritten");
+  flags.order = app.add_option("--raw-order", flags.orderText,
+                               "bottom-up (default) or top-down: the row order of --raw's "
+                               "frames; ffmpeg's rawvideo bgr24 is top-down")
+                    ->check(CLI::IsMember({"bottom-up", "top-down"}));
+  flags.mask = app.add_option("--mask", options->maskPath,
+                              "FILE: a PNG of any size, scaled to 160x120, whose black pixels "
+                              "(red, green and blue all below 64) are ignored: no motion there");
+  return flags;
+}
+
+bool checkRecordFlags(const RecordFlags& flags, PlayOptions* options, std::string* error) {
+  const bool stream = options->input == InputKind::kRaw && options->inputPath == "-";
+  if (flags.order->count() != 0) {
+    if (options->input != InputKind::kRaw) {
+      *error = "--raw-order applies to --raw only";
+      return false;
+    }
+    options->rawTopDown = flags.orderText == "top-down";
+  }
+  if (stream && options->loop) {
+    *error = "--loop cannot replay standard input (--raw -): a stream is read once";
+    return false;
+  }
+  if (flags.mask->count() != 0 && options->maskPath.empty()) {
+    *error = "--mask: the file name is empty";
+    return false;
+  }
+  if (flags.record->count() == 0) return true;
+  const std::string& record = options->recordPath;
+  std::error_code failure;
+  if (record.empty()) {
+    *error = "--record: the file name is empty";
+  } else if (record == "-") {
+    *error = "--record: only a file is offered, not standard output";
+  } else if (options->input == InputKind::kRaw && !stream &&
+             std::filesystem::equivalent(record, options->inputPath, failure)) {
+    *error = "--record " + printable(record) + " is the --raw input itself";
+  } else if (!outsideInput(record, options->outDir)) {
+    *error = "--record " + printable(record) + " is inside the results folder " +
+             printable(options->outDir) + ", which each run replaces whole";
+  } else {
+    return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 bool parseScriptArgument(const std::string& text, ScriptArgument* out, std::string* error) {
@@ -198,7 +257,8 @@ ParseOutcome parseOptions(int argc, const char* const* argv) {
       app.add_option("--images", images,
                      "play the images of a folder in name order: PNG, JPEG or BMP files "
                      "(.png, .jpg, .jpeg, .bmp) of at most 8192 pixels a side");
-  auto* rawOption = app.add_option("--raw", raw, "play a raw file of 160x120 bottom-up BGR frames");
+  auto* rawOption = app.add_option(
+      "--raw", raw, "play a raw file of 160x120 BGR frames (bottom-up), or '-' standard input");
   auto* deviceOption =
       app.add_option("--device", device, "use a V4L2 webcam (YUYV or MJPEG), e.g. /dev/video0");
   imagesOption->excludes(rawOption, deviceOption);
@@ -224,8 +284,9 @@ ParseOutcome parseOptions(int argc, const char* const* argv) {
       "0.5); a higher sensitivity finds less motion");
   app.add_option("--warmup", options.warmup,
                  "learn the background quickly from the first N frames (adaptivity N/4, at "
-                 "least 2), then use --adaptivity: nobody standing in the first frame stays as "
-                 "a ghost. Or take one frame as the background with --at N adapt")
+                 "least 2), then use --adaptivity: whoever stands in the first frame and leaves "
+                 "by frame N/2 leaves no ghost; whoever is still there at frame N does. "
+                 "Or take an empty frame as the background with --at N adapt")
       ->check(CLI::Range(0, 1000000));
   auto* mindensityOption =
       app.add_option("--mindensity", mindensity, "smallest region kept, in pixels (default 100)");
@@ -263,6 +324,7 @@ ParseOutcome parseOptions(int argc, const char* const* argv) {
   app.add_flag("--show", options.show,
                "show the four views live in a window; Escape or closing it ends the run and "
                "keeps what was recorded");
+  const RecordFlags recordFlags = addRecordFlags(app, &options);
 
   ParseOutcome outcome;
   try {
@@ -331,6 +393,7 @@ ParseOutcome parseOptions(int argc, const char* const* argv) {
     return fail(error);
   }
   if (!parsePngList(pngAt, &options, &error)) return fail(error);
+  if (!checkRecordFlags(recordFlags, &options, &error)) return fail(error);
   if (options.outDir.empty()) return fail("--out: the folder name is empty");
   if (options.input == InputKind::kImages && !outsideInput(options.outDir, options.inputPath)) {
     return fail("--out " + options.outDir +

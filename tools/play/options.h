@@ -64,6 +64,11 @@ struct PlayOptions {
   bool jsonlToStdout = false;    // --jsonl -: each frame's record on standard output as it is done
   std::string oscHost, oscPort;  // --osc HOST:PORT; empty: no OSC
   bool show = false;             // --show: a live window
+
+  // Recording, streams and the mask.
+  std::string recordPath;   // --record FILE: the source's frames as --raw reads them; empty: none
+  bool rawTopDown = false;  // --raw-order top-down: the raw frames' first row is the top one
+  std::string maskPath;     // --mask FILE: a PNG whose black pixels the plug-in never sees
 };
 
 struct ParseOutcome {
@@ -80,7 +85,9 @@ int effectiveFrames(const PlayOptions& options);
 
 // Parses one script argument; false with the reason in `error` when its shape is unknown.
 // The adaptivity of a warm-up of n frames: the background then averages about the last n/4
-// frames, so whoever passes through is forgotten by its end.
+// frames, so a ghost fades in n/6 to n/3 frames (more for more contrast, n/2 at most at the
+// default sensitivity): whoever leaves by frame n/2 is forgotten by its end; whoever is still
+// there at its end stays a ghost at the chosen adaptivity.
 double warmupAdaptivity(int frames);
 
 bool parseScriptArgument(const std::string& text, ScriptArgument* out, std::string* error);

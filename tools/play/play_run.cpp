@@ -16,6 +16,7 @@
 
 #include "camera/v4l2_source.h"
 #include "control_source.h"
+#include "frame_mask.h"
 #include "frame_sink.h"
 #include "inputs.h"
 #include "live_window.h"
@@ -88,6 +89,7 @@ class Run {
   std::ostream& out_;
   std::ostream& err_;
   std::unique_ptr<camera::FrameSource> camera_;
+  std::shared_ptr<const FrameMask> mask_;  // --mask: darkened in the pictures
   OutputFolder folder_;
   PluginSession session_;
   LiveWindow window_;
@@ -112,8 +114,14 @@ bool Run::setUp() {
   if (options_.show && !window_.open(kStageWidth, kStageHeight + 2 * kBandHeight, &error)) {
     return fail(error);
   }
+  if (!options_.maskPath.empty()) {
+    auto mask = std::make_shared<FrameMask>();
+    if (!loadFrameMask(options_.maskPath, mask.get(), &error)) return fail(error);
+    mask_ = std::move(mask);
+  }
   camera_ = openInput(options_, &error);
   if (camera_ == nullptr) return fail(error);
+  if (mask_ != nullptr) camera_ = maskSource(std::move(camera_), mask_, options_.maskPath);
   if (!folder_.open(options_.outDir, &error)) return fail(error);
   if (!session_.start(camera_.get(), options_, &error)) return fail(error);
   // A webcam paces itself; waiting on top of it would only make its frames older.
@@ -156,6 +164,7 @@ bool Run::playOne(int frame, std::chrono::duration<double, std::milli>* spent) {
   }
   figures_.callsMade += static_cast<int>(record.calls.size());
   Picture stage = pictureFromDib(session_.drawStage(), kStageWidth, kStageHeight);
+  if (mask_ != nullptr) darkenMasked(*mask_, &stage);
   Picture labelled = labelledStage(stage, labels);
   *spent += Clock::now() - begin;
   record.milliseconds = spent->count();
