@@ -5,6 +5,7 @@
 
 #include "camera/file_sources.h"
 #include "camera/v4l2_source.h"
+#include "camera/video_source.h"
 
 namespace kinetiscan::play {
 namespace {
@@ -47,6 +48,8 @@ std::unique_ptr<camera::FrameSource> openSource(const PlayOptions& options, std:
       return camera::openRawFile(options.inputPath, options.loop, error);
     case InputKind::kDevice:
       return openVideoDevice(options.inputPath, error);
+    case InputKind::kVideo:
+      return camera::openVideoFile(options.inputPath, options.loop, error);
   }
   *error = "unknown input";
   return nullptr;
@@ -88,6 +91,8 @@ std::string describeInput(const PlayOptions& options) {
       return "raw frames from " + options.inputPath;
     case InputKind::kDevice:
       return "webcam " + options.inputPath;
+    case InputKind::kVideo:
+      return options.inputPath == "-" ? "video from standard input" : "video " + options.inputPath;
   }
   return "?";
 }
