@@ -56,6 +56,22 @@ int refuseOtherFiles(AVFormatContext*, AVIOContext**, const char*, int, AVDictio
   return AVERROR(EPERM);
 }
 
+// Why a container is not read, or null. Playlists, concatenation lists and stream descriptions
+// read other files or open connections by name; a still image is played with --images.
+const char* refusedContainer(const AVInputFormat& container) {
+  static const char* const kNaming[] = {"concat", "hls",  "dash", "imf",
+                                        "sdp",    "rtsp", "rtp",  "webm_dash_manifest"};
+  const std::string name = container.name;
+  for (const char* naming : kNaming) {
+    if (name == naming) return "a list or description naming other files or streams, not a video";
+  }
+  if ((container.flags & AVFMT_NOFILE) != 0) return "not a video file";
+  if (name.find("_pipe") != std::string::npos) {
+    return "a still image, not a video; play images with --images";
+  }
+  return nullptr;
+}
+
 bool sideWithinLimit(std::int64_t side) { return side > 0 && side <= kMaxImageSide; }
 
 }  // namespace
@@ -93,6 +109,18 @@ bool VideoDecoder::open(std::unique_ptr<ByteInput> input, std::string* error) {
 }
 
 bool VideoDecoder::openContainer(std::string* error) {
+  // The container is recognised first and refused before its header is read when reading it
+  // would open what it names.
+  const AVInputFormat* container = nullptr;
+  if (const int code = av_probe_input_buffer2(io_, &container, "", nullptr, 0, kProbeBytes);
+      code < 0 || container == nullptr) {
+    *error = "not a video FFmpeg can read (" + averror(code < 0 ? code : AVERROR_INVALIDDATA) + ")";
+    return false;
+  }
+  if (const char* why = refusedContainer(*container)) {
+    *error = why;
+    return false;
+  }
   format_ = avformat_alloc_context();
   if (format_ == nullptr) {
     *error = "out of memory";
@@ -104,13 +132,9 @@ bool VideoDecoder::openContainer(std::string* error) {
   format_->max_analyze_duration = kAnalyzeMicroseconds;
   format_->max_streams = static_cast<int>(kMaxStreams);
   // On failure avformat_open_input frees the context it was given.
-  if (const int code = avformat_open_input(&format_, "", nullptr, nullptr); code < 0) {
-    *error = "not a video FFmpeg can read (" + averror(code) + ")";
-    return false;
-  }
-  const std::string container = format_->iformat->name;
-  if (container == "image2" || container.find("_pipe") != std::string::npos) {
-    *error = "a still image (" + container + "), not a video; play images with --images";
+  if (const int code = avformat_open_input(&format_, "", container, nullptr); code < 0) {
+    *error =
+        std::string("the ") + container->name + " container cannot be read (" + averror(code) + ")";
     return false;
   }
   return true;

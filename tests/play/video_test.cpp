@@ -117,13 +117,21 @@ TEST_F(Videos, WhatIsNotAVideoIsRefusedWithTheReason) {
   VideoSpec still;
   still.encoder = "png", still.pixelFormat = "rgb24", still.frames = 1;
   make("still.png", still);  // the image2 muxer writes one picture
+  // Lists naming a video beside them: reading them would read that file.
+  VideoSpec named;
+  make("named.mkv", named);
+  writeFile("list.ffconcat", "ffconcat version 1.0\nfile named.mkv\n");
+  writeFile("list.m3u8",
+            "#EXTM3U\n#EXT-X-TARGETDURATION:4\n#EXTINF:4,\nnamed.mkv\n#EXT-X-ENDLIST\n");
   const struct {
     std::string file;
     const char* says;
   } cases[] = {{path("empty.mp4"), "not a video FFmpeg can read"},
                {path("notes.txt"), "not a video FFmpeg can read"},
                {path("noise.avi"), "not a video FFmpeg can read"},
-               {path("still.png"), "a still image (png_pipe), not a video"},
+               {path("still.png"), "a still image, not a video"},
+               {path("list.ffconcat"), "a list or description naming other files"},
+               {path("list.m3u8"), "a list or description naming other files"},
                {path("folder"), "a folder; --video takes one video file"},
                {"/dev/zero", "not a regular file or a pipe"},
                {path("missing.mp4"), "cannot open (No such file or directory)"}};
