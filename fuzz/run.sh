@@ -2,8 +2,8 @@
 # Runs each fuzz target of the `fuzz` build for a bounded time, starting from the checked-in seed
 # corpus copied to a scratch folder, so runs never write into the repository.
 # Usage: fuzz/run.sh SECONDS_PER_TARGET [JOBS] [TARGET...]   (targets: host_calls frames
-# cast_walk reload image_file webcam_frames at_options). JOBS > 1 runs that many fuzzing processes
-# per target at once (libFuzzer's fork mode).
+# cast_walk reload image_file webcam_frames at_options video_file). JOBS > 1 runs that many
+# fuzzing processes per target at once (libFuzzer's fork mode).
 # Keep what a long run found with: build/fuzz/bin/fuzz_T -merge=1 fuzz/corpus/T SCRATCH/T
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -15,7 +15,8 @@ if [[ ${1:-} =~ ^[0-9]+$ ]]; then
   shift
 fi
 targets=("$@")
-[ ${#targets[@]} -eq 0 ] && targets=(host_calls frames cast_walk reload image_file webcam_frames at_options)
+[ ${#targets[@]} -eq 0 ] && targets=(host_calls frames cast_walk reload image_file webcam_frames at_options
+  video_file)
 # A small quarantine: an input frees little, and the default 256 MB made every run touch fresh
 # pages (page faults were a fifth of the time) until it filled.
 export ASAN_OPTIONS=${ASAN_OPTIONS:-quarantine_size_mb=16}

@@ -17,6 +17,7 @@ packages=(
   libcli11-dev libgif-dev libjpeg62-turbo-dev libpng-dev libstb-dev nlohmann-json3-dev
   clang libclang-rt-14-dev llvm-14
   liblo-dev libsdl2-dev libx11-dev libxtst-dev xvfb puredata-core
+  libavformat-dev libavcodec-dev libswscale-dev libavutil-dev
 )
 if [ "${1:-all}" != native ]; then
   packages+=(

@@ -59,7 +59,7 @@ done
 echo "=== fuzz: configure and build"
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz --target fuzz_host_calls fuzz_frames fuzz_cast_walk fuzz_reload \
-  fuzz_image_file fuzz_webcam_frames fuzz_at_options
+  fuzz_image_file fuzz_webcam_frames fuzz_at_options fuzz_video_file
 echo "=== fuzz: run"
 fuzz/run.sh 6
 

@@ -65,6 +65,10 @@ TEST(Options, FileInputsPlayEveryFrameUnlessLoopedOrCounted) {
   EXPECT_EQ(effectiveFrames(*parse({"--images", "pictures"}).options), -1);
   EXPECT_EQ(effectiveFrames(*parse({"--images", "pictures", "--loop"}).options), 200);
   EXPECT_EQ(effectiveFrames(*parse({"--device", "/dev/video0"}).options), 200);
+  const PlayOptions video = *parse({"--video", "walk.mp4"}).options;
+  EXPECT_EQ(video.input, InputKind::kVideo);
+  EXPECT_EQ(video.inputPath, "walk.mp4");
+  EXPECT_EQ(effectiveFrames(video), -1);
   const PlayOptions scene =
       *parse({"--seed", "3", "--discs", "2", "--noise", "0", "--empty-frames", "1"}).options;
   EXPECT_EQ(scene.seed, 3u);
@@ -123,6 +127,9 @@ TEST(Options, BadCommandLinesExitWithTwoAndSayWhy) {
   for (const Case& c : std::initializer_list<Case>{
            {{"--no-such-option"}, "--no-such-option"},
            {{"--images", "a", "--raw", "b"}, "excludes"},
+           {{"--video", "a.mp4", "--device", "/dev/video0"}, "excludes"},
+           {{"--raw", "a", "--video", "b.mkv"}, "excludes"},
+           {{"--video", ""}, "empty"},
            {{"--frames", "-1"}, "frames"},
            {{"--frames", "many"}, "frames"},
            {{"--discs", "7"}, "discs"},

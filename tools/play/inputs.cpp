@@ -7,6 +7,7 @@
 
 #include "camera/file_sources.h"
 #include "camera/v4l2_source.h"
+#include "camera/video_source.h"
 #include "recording_tee.h"
 
 namespace kinetiscan::play {
@@ -69,6 +70,8 @@ std::unique_ptr<camera::FrameSource> openSource(const PlayOptions& options, std:
       return openRaw(options, error);
     case InputKind::kDevice:
       return openVideoDevice(options.inputPath, error);
+    case InputKind::kVideo:
+      return camera::openVideoFile(options.inputPath, options.loop, error);
   }
   *error = "unknown input";
   return nullptr;
@@ -117,6 +120,8 @@ std::string describeInput(const PlayOptions& options) {
              (options.rawTopDown ? " (top-down)" : "");
     case InputKind::kDevice:
       return "webcam " + options.inputPath;
+    case InputKind::kVideo:
+      return options.inputPath == "-" ? "video from standard input" : "video " + options.inputPath;
   }
   return "?";
 }

@@ -249,7 +249,7 @@ ParseOutcome parseOptions(int argc, const char* const* argv) {
   app.get_formatter()->column_width(34);
   app.footer(methodsHelp());
 
-  std::string images, raw, device, pngAt = "10,50,last";
+  std::string images, raw, device, video, pngAt = "10,50,last";
   std::vector<std::vector<std::string>> at;
   double adaptivity = 0, sensitivity = 0;
   std::int32_t mindensity = 0;
@@ -261,9 +261,15 @@ ParseOutcome parseOptions(int argc, const char* const* argv) {
       "--raw", raw, "play a raw file of 160x120 BGR frames (bottom-up), or '-' standard input");
   auto* deviceOption =
       app.add_option("--device", device, "use a V4L2 webcam (YUYV or MJPEG), e.g. /dev/video0");
-  imagesOption->excludes(rawOption, deviceOption);
-  rawOption->excludes(deviceOption);
-  app.add_flag("--loop", options.loop, "replay the folder or raw file until --frames are done");
+  auto* videoOption = app.add_option(
+      "--video", video,
+      "play a video file (any FFmpeg reads: MP4, MKV, AVI, ...; '-' standard input), scaled to "
+      "160x120 as images are, one frame per --rate");
+  imagesOption->excludes(rawOption, deviceOption, videoOption);
+  rawOption->excludes(deviceOption, videoOption);
+  deviceOption->excludes(videoOption);
+  app.add_flag("--loop", options.loop,
+               "replay the folder, raw file or video until --frames are done");
   app.add_option("--frames", options.frames, "frames to play (default 200; files: all)")
       ->check(CLI::Range(1, 1000000));
   app.add_option("--seed", options.seed, "built-in scene: seed of the disc placement and noise");
@@ -349,6 +355,7 @@ ParseOutcome parseOptions(int argc, const char* const* argv) {
   if (imagesOption->count() != 0) options.input = InputKind::kImages, options.inputPath = images;
   if (rawOption->count() != 0) options.input = InputKind::kRaw, options.inputPath = raw;
   if (deviceOption->count() != 0) options.input = InputKind::kDevice, options.inputPath = device;
+  if (videoOption->count() != 0) options.input = InputKind::kVideo, options.inputPath = video;
   if (options.input != InputKind::kSynthetic && options.inputPath.empty()) {
     return fail("the input path is empty");
   }

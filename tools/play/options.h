@@ -9,7 +9,7 @@
 
 namespace kinetiscan::play {
 
-enum class InputKind { kSynthetic, kImages, kRaw, kDevice };
+enum class InputKind { kSynthetic, kImages, kRaw, kDevice, kVideo };
 
 // One script argument, typed by its shape: "r,g,b" a colour, "top,left,bottom,right" a rect, a
 // whole number an integer, any other number a float.
@@ -30,8 +30,8 @@ struct ScriptCall {
 
 struct PlayOptions {
   InputKind input = InputKind::kSynthetic;
-  std::string inputPath;  // folder, raw file or device
-  bool loop = false;      // replay a folder or raw file until --frames are done
+  std::string inputPath;  // folder, raw file, device or video ("-": standard input)
+  bool loop = false;      // replay a folder, raw file or video until --frames are done
 
   // The built-in scene. The camera sees the empty background for `emptyFrames` frames before
   // the discs come in, so the plug-in learns the background it will compare with. With this
