@@ -51,7 +51,8 @@ TEST_F(EndToEnd, AShortRunLeavesPicturesLogsAndASummary) {
 
   const std::vector<std::string> csv = lines("out/track.csv");
   ASSERT_EQ(csv.size(), 31u) << "a header and one row per frame";
-  EXPECT_EQ(csv[0].rfind("frame,time_ms,regions,loclist,boundingboxlist", 0), 0u);
+  EXPECT_EQ(csv[0].rfind("frame,t_ms,wall_time,processing_ms,regions,loclist,boundingboxlist", 0),
+            0u);
 
   const std::vector<std::string> jsonl = lines("out/track.jsonl");
   ASSERT_EQ(jsonl.size(), 30u);
@@ -87,7 +88,8 @@ TEST_F(EndToEnd, AShortRunLeavesPicturesLogsAndASummary) {
   const std::vector<std::string> regions = lines("out/regions.csv");
   ASSERT_EQ(regions.size(), regionsSeen + 1);
   EXPECT_EQ(regions[0],
-            "frame,time_ms,id,point_vertical,point_horizontal,rect_top,rect_left,rect_bottom,"
+            "frame,t_ms,wall_time,processing_ms,id,point_vertical,point_horizontal,rect_top,rect_"
+            "left,rect_bottom,"
             "rect_right,x,y,width,height");
 
   const std::string summary = read("out/summary.txt");

@@ -52,8 +52,11 @@ class RecordReplay : public ScratchFolder {
   // Every line of the logs in `out`, the times and the truth about the built-in scene's discs
   // (a replay cannot know it) taken out.
   std::string logs(const std::string& out) {
-    const std::regex csvTime("^(\\d+),[0-9.]+,"), truthColumns(",\\d*,\\d*,[0-9.]*$"),
-        jsonTime(",?\"time_ms\":[0-9.e+-]+"), jsonTruth(",?\"truth\":\\{[^}]*\\}");
+    // The CSV files' times: since the run began, the wall clock and the processing time.
+    const std::regex csvTime("^(\\d+),[0-9.]+,[0-9T:.Z-]+,[0-9.]+,"),
+        truthColumns(",\\d*,\\d*,[0-9.]*$"),
+        jsonTime(",?\"(processing_ms|t_ms|wall_time)\":(\"[^\"]*\"|[0-9.e+-]+)"),
+        jsonTruth(",?\"truth\":\\{[^}]*\\}");
     std::string all;
     for (const char* name : {"track.csv", "regions.csv", "track.jsonl"}) {
       std::istringstream in(read(out + "/" + name));

@@ -33,5 +33,48 @@ TEST(RegionTracker, IdsFollowRegionsThroughReorderingAndShortAbsences) {
             (std::vector<std::int32_t>{3, 1, 4}));
 }
 
+// Two regions meet and are one for a while: the merged region keeps the older id and carries the
+// other; when it splits, each part takes back its own id, judged by where each was heading.
+TEST(RegionTracker, IdsComeBackAfterAMergeSplits) {
+  struct Frame {
+    std::vector<PictureBox> boxes;
+    std::vector<std::int32_t> ids;
+    std::vector<std::vector<std::int32_t>> merged;
+  };
+  auto at = [](int x) { return PictureBox{x, 50, 10, 10}; };
+  auto span = [](int from, int to) { return PictureBox{from, 50, to - from + 1, 10}; };
+  const std::vector<Frame> approach{
+      {{at(20), at(100)}, {1, 2}, {{}, {}}}, {{at(26), at(94)}, {1, 2}, {{}, {}}},
+      {{at(32), at(88)}, {1, 2}, {{}, {}}},  {{at(38), at(82)}, {1, 2}, {{}, {}}},
+      {{at(44), at(76)}, {1, 2}, {{}, {}}},  {{at(50), at(70)}, {1, 2}, {{}, {}}}};
+  struct Case {
+    const char* what;
+    std::vector<Frame> after;
+  };
+  const Case cases[] = {
+      // They pass through each other: after the split the left part is the one that came from
+      // the right (a tracker matching by overlap alone swaps them).
+      {"crossing",
+       {{{span(56, 73)}, {1}, {{2}}},
+        {{span(58, 71)}, {1}, {{2}}},
+        {{span(52, 77)}, {1}, {{2}}},
+        {{at(46), at(74)}, {2, 1}, {{}, {}}},
+        {{at(40), at(80)}, {2, 1}, {{}, {}}}}},
+      // They touch for a frame and go back the way they came.
+      {"touching", {{{span(50, 79)}, {1}, {{2}}}, {{at(46), at(74)}, {1, 2}, {{}, {}}}}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    RegionTracker tracker;
+    std::vector<Frame> frames = approach;
+    frames.insert(frames.end(), c.after.begin(), c.after.end());
+    for (std::size_t f = 0; f < frames.size(); ++f) {
+      SCOPED_TRACE("frame " + std::to_string(f));
+      EXPECT_EQ(tracker.update(frames[f].boxes), frames[f].ids);
+      EXPECT_EQ(tracker.merged(), frames[f].merged);
+    }
+  }
+}
+
 }  // namespace
 }  // namespace kinetiscan::play

@@ -113,8 +113,12 @@ TEST(TrackLog, LinesShowWhatScriptsSaw) {
   FrameRecord record;
   record.frame = 12;
   record.milliseconds = 1.23456;
+  record.capturedMs = 56.7104;
+  record.wallMicros = 1765305735123456;
   record.centres = {{113, 25}, {40, 80}};
   record.rects = {{110, 30, 116, 21}, {30, 90, 50, 70}};
+  record.ids = {4, 5};
+  record.merged = {{7}, {}};
   CallRecord call;
   call.method = "trackcolor";
   call.arguments = {"255,0,0", "30"};
@@ -130,7 +134,7 @@ TEST(TrackLog, LinesShowWhatScriptsSaw) {
   record.match = match;
 
   EXPECT_EQ(csvLine(record),
-            "12,1.235,2,113:25 40:80,110:30:116:21 30:90:50:70,"
+            "12,56.710,2025-12-09T18:42:15.123Z,1.235,2,113:25 40:80,110:30:116:21 30:90:50:70,"
             "\"trackcolor(255,0,0 30)=0 {\"\"point\"\":[60,80]}; nosuch()=0x800407df\","
             "2,2,1.000\n");
   const nlohmann::json json = jsonRecord(record);
@@ -141,12 +145,20 @@ TEST(TrackLog, LinesShowWhatScriptsSaw) {
   EXPECT_EQ(json["calls"][1]["result"], 0x800407dfu);
   EXPECT_TRUE(json["calls"][1]["value"].is_null());
   EXPECT_EQ(json["truth"]["found"], 2);
+  EXPECT_EQ(json["t_ms"], 56.71);
+  EXPECT_EQ(json["wall_time"], "2025-12-09T18:42:15.123Z");
+  EXPECT_EQ(json["processing_ms"], 1.235);
+  // One object per region beside the arrays; only a region that absorbed others says so.
+  EXPECT_EQ(json["regions"][0], nlohmann::json::parse(R"({"id": 4, "box": {"x": 21, "y": 109,
+      "w": 10, "h": 7}, "point": [113, 25], "rect": [110, 30, 116, 21], "merged": [7]})"));
+  EXPECT_FALSE(json["regions"][1].contains("merged"));
+  EXPECT_EQ(json["regions"][1]["id"], 5);
 
   record.calls.clear();
   record.match.reset();
   record.centres.clear();
   record.rects.clear();
-  EXPECT_EQ(csvLine(record), "12,1.235,0,,,,,,\n");
+  EXPECT_EQ(csvLine(record), "12,56.710,2025-12-09T18:42:15.123Z,1.235,0,,,,,,\n");
   EXPECT_FALSE(jsonRecord(record).contains("truth"));
 }
 

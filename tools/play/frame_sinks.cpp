@@ -13,6 +13,7 @@
 #include "output_folder.h"
 #include "play_run.h"
 #include "plugin_session.h"
+#include "tuio_sink.h"
 
 namespace kinetiscan::play {
 namespace {
@@ -44,23 +45,22 @@ class TrackLogSink : public FrameSink {
 
 class OscSink : public FrameSink {
  public:
-  explicit OscSink(const PlayOptions& options) : options_(options) {}
-  bool open(std::string* error) { return osc_.open(options_.oscHost, options_.oscPort, error); }
+  bool open(const PlayOptions& options, std::string* error) {
+    for (const auto& target : options.oscTargets) {
+      if (!osc_.open(target.host, target.port, error)) return false;
+    }
+    return true;
+  }
   bool add(const FrameOutput& frame, std::string*) override {
     osc_.send(frame.record, frame.seconds);
     return true;  // a listener that is not there is no failure of the run: sends are counted
   }
   bool close(const FrameOutput&, RunFigures* figures, std::string*) override {
-    figures->osc = std::to_string(osc_.sent()) + " messages sent to " + options_.oscHost + ":" +
-                   options_.oscPort;
-    if (osc_.failed() > 0) {
-      figures->osc += ", " + std::to_string(osc_.failed()) + " not (" + osc_.lastError() + ")";
-    }
+    figures->osc = osc_.report();
     return true;
   }
 
  private:
-  const PlayOptions& options_;
   OscSender osc_;
 };
 
@@ -180,10 +180,15 @@ bool makeSinks(const SinkSetting& setting, std::vector<std::unique_ptr<FrameSink
     return false;
   }
   sinks->push_back(std::move(log));
-  if (!options.oscHost.empty()) {
-    auto osc = std::make_unique<OscSink>(options);
-    if (!osc->open(error)) return false;
+  if (!options.oscTargets.empty()) {
+    auto osc = std::make_unique<OscSink>();
+    if (!osc->open(options, error)) return false;
     sinks->push_back(std::move(osc));
+  }
+  if (options.tuio) {
+    auto tuio = makeTuioSink(options.tuio->host, options.tuio->port, error);
+    if (tuio == nullptr) return false;
+    sinks->push_back(std::move(tuio));
   }
   if (setting.window != nullptr) sinks->push_back(std::make_unique<WindowSink>(*setting.window));
   if (options.jsonlToStdout) sinks->push_back(std::make_unique<JsonLinesSink>(setting.out));

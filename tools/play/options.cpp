@@ -12,6 +12,7 @@
 #include "osc_sender.h"
 #include "script_methods.h"
 #include "suggestions.h"
+#include "tuio_sink.h"
 
 namespace kinetiscan::play {
 namespace {
@@ -272,7 +273,14 @@ ParseOutcome parseOptions(int argc, const char* const* argv) {
                "replay the folder, raw file or video until --frames are done");
   app.add_option("--frames", options.frames, "frames to play (default 200; files: all)")
       ->check(CLI::Range(1, 1000000));
-  app.add_option("--seed", options.seed, "built-in scene: seed of the disc placement and noise");
+  std::string scene = "default";
+  auto* sceneOption =
+      app.add_option("--scene", scene,
+                     "built-in scene: 'default' (the discs stay apart) or 'crossing' (they "
+                     "cross and touch, for following ids through merges and splits)")
+          ->check(CLI::IsMember({"default", "crossing"}));
+  auto* seedOption = app.add_option("--seed", options.seed,
+                                    "built-in scene: seed of the disc placement and noise");
   app.add_option("--discs", options.discs, "built-in scene: number of discs")
       ->check(CLI::Range(0, 6));
   app.add_option("--noise", options.noise, "built-in scene: sensor noise amplitude")
@@ -322,11 +330,17 @@ ParseOutcome parseOptions(int argc, const char* const* argv) {
       "--jsonl", jsonl,
       "'-': stream each frame's record (as in track.jsonl) to standard output as it is done; "
       "the summary then goes to standard error");
-  std::string osc;
-  auto* oscOption = app.add_option(
-      "--osc", osc,
-      "HOST:PORT: send each frame's regions as OSC messages over UDP as it is done (addresses "
-      "in the README), e.g. 127.0.0.1:9000");
+  std::vector<std::string> osc;
+  app.add_option("--osc", osc,
+                 "HOST:PORT: send each frame's regions as an OSC bundle over UDP as it is done "
+                 "(addresses in the README), e.g. 127.0.0.1:9000; give it again for more "
+                 "receivers")
+      ->take_all();
+  std::string tuio;
+  auto* tuioOption = app.add_option(
+      "--tuio", tuio,
+      "HOST[:PORT]: send each frame's regions as TUIO 1.1 blobs (/tuio/2Dblb) over UDP, port "
+      "3333 unless given");
   app.add_flag("--show", options.show,
                "show the four views live in a window; Escape or closing it ends the run and "
                "keeps what was recorded");
@@ -396,8 +410,21 @@ ParseOutcome parseOptions(int argc, const char* const* argv) {
           "in the results folder is written anyway");
     options.jsonlToStdout = true;
   }
-  if (oscOption->count() != 0 && !parseOscTarget(osc, &options.oscHost, &options.oscPort, &error)) {
-    return fail(error);
+  for (const std::string& target : osc) {
+    PlayOptions::UdpAddress address;
+    if (!parseOscTarget(target, &address.host, &address.port, &error)) return fail(error);
+    options.oscTargets.push_back(address);
+  }
+  if (tuioOption->count() != 0) {
+    PlayOptions::UdpAddress address;
+    if (!parseUdpTarget("--tuio", tuio, kTuioDefaultPort, &address.host, &address.port, &error)) {
+      return fail(error);
+    }
+    options.tuio = address;
+  }
+  // The crossing scene is a seed whose discs cross and touch within the default 200 frames.
+  if (sceneOption->count() != 0 && scene == "crossing" && seedOption->count() == 0) {
+    options.seed = kCrossingSeed;
   }
   if (!parsePngList(pngAt, &options, &error)) return fail(error);
   if (!checkRecordFlags(recordFlags, &options, &error)) return fail(error);

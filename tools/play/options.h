@@ -28,6 +28,9 @@ struct ScriptCall {
   bool tracksColour = false;  // one of the four colour-tracking methods, known at parse time
 };
 
+// A seed of the built-in scene whose three discs cross and touch in the first 200 frames.
+constexpr std::uint32_t kCrossingSeed = 3;
+
 struct PlayOptions {
   InputKind input = InputKind::kSynthetic;
   std::string inputPath;  // folder, raw file, device or video ("-": standard input)
@@ -61,9 +64,15 @@ struct PlayOptions {
 
   int rateMs = -1;  // pause between frames; -1: the preview rate the plug-in asks the driver for
   bool quiet = false;
-  bool jsonlToStdout = false;    // --jsonl -: each frame's record on standard output as it is done
-  std::string oscHost, oscPort;  // --osc HOST:PORT; empty: no OSC
-  bool show = false;             // --show: a live window
+  bool jsonlToStdout = false;  // --jsonl -: each frame's record on standard output as it is done
+  bool show = false;           // --show: a live window
+
+  // Live outputs over UDP: --osc HOST:PORT (repeatable), --tuio HOST[:PORT].
+  struct UdpAddress {
+    std::string host, port;
+  };
+  std::vector<UdpAddress> oscTargets;
+  std::optional<UdpAddress> tuio;
 
   // Recording, streams and the mask.
   std::string recordPath;   // --record FILE: the source's frames as --raw reads them; empty: none

@@ -1,14 +1,17 @@
-// Live output over OSC (liblo): each frame's regions as UDP messages to one HOST:PORT, sent as the
-// frame is done, the way TouchDesigner, Max, Pd and openFrameworks receive sensors. The addresses
-// are documented in the README ("OSC addresses").
+// Live output over OSC (liblo): each frame's regions as one timed bundle to one or more
+// HOST:PORT, sent as the frame is done, the way TouchDesigner, Max, Pd and openFrameworks
+// receive sensors. The addresses are documented in the README ("OSC addresses").
 #pragma once
 
-#include <lo/lo.h>
-#include <sys/socket.h>
-
+#include <cstdint>
+#include <memory>
+#include <set>
 #include <string>
+#include <vector>
 
+#include "osc_bundle.h"
 #include "track_log.h"
+#include "udp_target.h"
 
 namespace kinetiscan::play {
 
@@ -16,31 +19,25 @@ namespace kinetiscan::play {
 bool parseOscTarget(const std::string& text, std::string* host, std::string* port,
                     std::string* error);
 
+// The ids present in a frame: its regions' and those they absorbed.
+std::set<std::int32_t> presentIds(const FrameRecord& record);
+
 class OscSender {
  public:
-  OscSender() = default;
-  ~OscSender();
-  OscSender(const OscSender&) = delete;
-  OscSender& operator=(const OscSender&) = delete;
-
+  // Adds a destination; false with the reason when it cannot be had.
   bool open(const std::string& host, const std::string& port, std::string* error);
-  bool isOpen() const { return socket_ >= 0; }
-  // /kinetiscan/frame, then one /kinetiscan/region per region. A listener that is not there is
-  // no failure of the run: UDP sends are counted, and failed ones with them.
+  bool isOpen() const { return !targets_.empty(); }
+  // One bundle tagged with the frame's capture time: /kinetiscan/frame, /kinetiscan/enter per
+  // new id, /kinetiscan/region per region, /kinetiscan/leave per id gone. A listener that is
+  // not there is no failure of the run: sends are counted, and failed ones with them.
   void send(const FrameRecord& record, double seconds);
-  long sent() const { return sent_; }
-  long failed() const { return failed_; }
-  // The last failure, for the summary; empty if none.
-  const std::string& lastError() const { return lastError_; }
+  // What was sent to each destination, for the summary.
+  std::string report() const;
 
  private:
-  void deliver(const char* path, lo_message message);
-
-  int socket_ = -1;
-  sockaddr_storage target_{};
-  socklen_t targetLength_ = 0;
-  long sent_ = 0, failed_ = 0;
-  std::string lastError_;
+  std::vector<std::unique_ptr<UdpTarget>> targets_;
+  std::set<std::int32_t> present_;
+  long messages_ = 0;
 };
 
 }  // namespace kinetiscan::play

@@ -98,6 +98,9 @@ class Run {
   std::deque<Command> commands_;
   std::optional<Command> stop_;
   Clock::time_point start_;
+  // When the source delivered the frame being played, on both clocks.
+  Clock::time_point delivered_;
+  std::chrono::system_clock::time_point deliveredWall_;
   RegionTracker tracker_;
   RunFigures figures_;
   FrameRecord lastRecord_;
@@ -147,11 +150,16 @@ bool Run::playOne(int frame, std::chrono::duration<double, std::milli>* spent) {
   const auto begin = Clock::now();
   FrameRecord record;
   record.frame = frame;
+  record.capturedMs = std::chrono::duration<double, std::milli>(delivered_ - start_).count();
+  record.wallMicros =
+      std::chrono::duration_cast<std::chrono::microseconds>(deliveredWall_.time_since_epoch())
+          .count();
   if (!session_.readRegions(&record.centres, &record.rects, &error)) return fail(error);
   StageLabels labels;
   labels.frame = frame;
   for (const HostRect& rect : record.rects) labels.boxes.push_back(pictureBox(rect));
   record.ids = tracker_.update(labels.boxes);
+  record.merged = tracker_.merged();
   labels.ids = record.ids;
   // The calls due at this frame; a stop stays for the next poll.
   for (auto next = commands_.begin(); next != commands_.end();) {
@@ -229,6 +237,8 @@ int Run::playFrames() {
       inputFailure_ = camera_->failure();
       break;  // otherwise a file source has played all its frames
     }
+    delivered_ = Clock::now();
+    deliveredWall_ = std::chrono::system_clock::now();
     std::chrono::duration<double, std::milli> spent = Clock::now() - begin;
     if (!playOne(frame, &spent)) {
       progress.end();

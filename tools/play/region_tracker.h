@@ -2,7 +2,9 @@
 // whenever regions cross; this follows each region from frame to frame and gives it an id that
 // stays while it lives, as blob trackers do. Matching is by box overlap first, then by nearest
 // centre within a gating distance; a region missed for a few frames keeps its id when it comes
-// back near where it was.
+// back near where it was. Regions that merge (people meeting) keep their ids: the merged region
+// carries the oldest as its id and the others as absorbed; when it splits, each part takes back
+// the id whose last box, moved on by its last motion, it overlaps most.
 #pragma once
 
 #include <cstdint>
@@ -33,15 +35,33 @@ class RegionTracker {
   explicit RegionTracker(TrackerSettings settings = {}) : settings_(settings) {}
   // The ids of this frame's regions, in the order given.
   std::vector<std::int32_t> update(const std::vector<PictureBox>& regions);
+  // Per region of the last update: the ids it absorbed, oldest first; empty for most.
+  const std::vector<std::vector<std::int32_t>>& merged() const { return merged_; }
 
  private:
+  // An id inside a merged region: its own box and motion when it was last seen alone.
+  struct Member {
+    std::int32_t id;
+    PictureBox box;
+    double dx, dy;
+    int hidden;  // frames since
+  };
   struct Track {
     std::int32_t id;
     PictureBox box;
     int unseen;
+    double dx = 0, dy = 0;        // motion per frame of the box centre, smoothed
+    std::vector<Member> members;  // merged: every id in it, its own included
   };
+  void splitGroups(const std::vector<PictureBox>& regions);
+  void match(const std::vector<PictureBox>& regions, int pass, std::vector<std::int32_t>* ids,
+             std::vector<std::size_t>* owner);
+  void absorb(const std::vector<PictureBox>& regions, const std::vector<PictureBox>& before,
+              std::vector<std::int32_t>* ids, std::vector<std::size_t>* owner);
+
   TrackerSettings settings_;
   std::vector<Track> tracks_;
+  std::vector<std::vector<std::int32_t>> merged_;
   std::int32_t nextId_ = 1;
 };
 

@@ -116,6 +116,7 @@ std::string summaryText(const RunFigures& f) {
               ? format(", %d not made (their frame was not reached)\n", f.callsNotReached)
               : std::string("\n");
   if (!f.osc.empty()) text += "  OSC:         " + printable(f.osc) + "\n";
+  if (!f.tuio.empty()) text += "  TUIO:        " + printable(f.tuio) + "\n";
   text += "  outputs in " + printable(f.folder) + ":";
   for (const std::string& name : f.outputs) text += " " + printable(name);
   return text + "\n";

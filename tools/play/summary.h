@@ -19,6 +19,7 @@ struct RunFigures {
   std::string outputFailure;  // the live stream that failed and ended the run, if one did
   std::string inputNote;      // what the input said about its frames, such as their scaling
   std::string osc;            // what was sent over OSC, if anything
+  std::string tuio;           // and over TUIO
   int warmup = 0;
   int rateMs = 0;  // pause between frames; 0 ran as fast as possible
   long regionsTotal = 0;

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <sstream>
 
 #include "region_tracker.h"
@@ -45,6 +46,12 @@ std::string callText(const CallRecord& call) {
   return text;
 }
 
+// The columns every line of both CSV files opens with.
+std::string timeFields(const FrameRecord& record) {
+  return std::to_string(record.frame) + "," + formatNumber(record.capturedMs, 3) + "," +
+         isoTime(record.wallMicros) + "," + formatNumber(record.milliseconds, 3);
+}
+
 bool writeAll(std::FILE* file, const std::string& text) {
   return std::fwrite(text.data(), 1, text.size(), file) == text.size();
 }
@@ -73,6 +80,17 @@ std::size_t utf8Sequence(const std::string& text, std::size_t at) {
 }
 
 }  // namespace
+
+std::string isoTime(std::int64_t unixMicros) {
+  const std::int64_t millis = std::max<std::int64_t>(unixMicros, 0) / 1000;
+  const std::time_t seconds = static_cast<std::time_t>(millis / 1000);
+  std::tm utc{};
+  char text[64] = "";
+  if (gmtime_r(&seconds, &utc) == nullptr) return text;
+  const std::size_t length = std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &utc);
+  std::snprintf(text + length, sizeof text - length, ".%03dZ", static_cast<int>(millis % 1000));
+  return text;
+}
 
 std::string escapeInvalidUtf8(const std::string& text) {
   std::string out;
@@ -120,7 +138,8 @@ nlohmann::json describeValue(const host::Value& value) {
 }
 
 std::string csvHeader() {
-  return "frame,time_ms,regions,loclist,boundingboxlist,calls,discs_present,discs_found,"
+  return "frame,t_ms,wall_time,processing_ms,regions,loclist,boundingboxlist,calls,discs_present,"
+         "discs_found,"
          "mean_error_px\n";
 }
 
@@ -138,9 +157,8 @@ std::string csvLine(const FrameRecord& record) {
   for (std::size_t i = 0; i < record.calls.size(); ++i) {
     calls += (i == 0 ? "" : "; ") + callText(record.calls[i]);
   }
-  std::string line = std::to_string(record.frame) + "," + formatNumber(record.milliseconds, 3) +
-                     "," + std::to_string(record.centres.size()) + "," + centres.str() + "," +
-                     rects.str() + "," + csvField(calls) + ",";
+  std::string line = timeFields(record) + "," + std::to_string(record.centres.size()) + "," +
+                     centres.str() + "," + rects.str() + "," + csvField(calls) + ",";
   if (record.match) {
     const FrameMatch& match = *record.match;
     double sum = 0;
@@ -154,7 +172,8 @@ std::string csvLine(const FrameRecord& record) {
 }
 
 std::string regionsHeader() {
-  return "frame,time_ms,id,point_vertical,point_horizontal,rect_top,rect_left,rect_bottom,"
+  return "frame,t_ms,wall_time,processing_ms,id,point_vertical,point_horizontal,rect_top,rect_left,"
+         "rect_bottom,"
          "rect_right,x,y,width,height\n";
 }
 
@@ -167,10 +186,9 @@ std::string regionLines(const FrameRecord& record) {
     const PictureBox box = pictureBox(r);
     const std::int32_t id = i < record.ids.size() ? record.ids[i] : 0;
     std::ostringstream line;
-    line << record.frame << ',' << formatNumber(record.milliseconds, 3) << ',' << id << ','
-         << p.vertical << ',' << p.horizontal << ',' << r.top << ',' << r.left << ',' << r.bottom
-         << ',' << r.right << ',' << box.x << ',' << box.y << ',' << box.width << ',' << box.height
-         << '\n';
+    line << timeFields(record) << ',' << id << ',' << p.vertical << ',' << p.horizontal << ','
+         << r.top << ',' << r.left << ',' << r.bottom << ',' << r.right << ',' << box.x << ','
+         << box.y << ',' << box.width << ',' << box.height << '\n';
     lines += line.str();
   }
   return lines;
@@ -192,17 +210,28 @@ nlohmann::json jsonRecord(const FrameRecord& record) {
                      {"value", call.value}});
     if (call.found) calls.back()["found"] = *call.found;
   }
-  json boxes = json::array();
-  for (const HostRect& r : record.rects) {
+  json boxes = json::array(), regions = json::array();
+  for (std::size_t i = 0; i < record.rects.size(); ++i) {
+    const HostRect& r = record.rects[i];
     const PictureBox box = pictureBox(r);
     boxes.push_back({box.x, box.y, box.width, box.height});
+    json region = {{"id", i < record.ids.size() ? record.ids[i] : 0},
+                   {"box", {{"x", box.x}, {"y", box.y}, {"w", box.width}, {"h", box.height}}},
+                   {"point", i < record.centres.size() ? centres[i] : json()},
+                   {"rect", rects[i]}};
+    if (i < record.merged.size() && !record.merged[i].empty()) region["merged"] = record.merged[i];
+    regions.push_back(region);
   }
+  const auto rounded = [](double value) { return std::round(value * 1000) / 1000; };
   json line = {{"frame", record.frame},
-               {"time_ms", std::round(record.milliseconds * 1000) / 1000},
+               {"t_ms", rounded(record.capturedMs)},
+               {"wall_time", isoTime(record.wallMicros)},
+               {"processing_ms", rounded(record.milliseconds)},
                {"ids", record.ids},
                {"loclist", centres},
                {"boundingboxlist", rects},
                {"boxes_xywh", boxes},
+               {"regions", regions},
                {"calls", calls}};
   if (record.match) {
     json errors = json::array();

@@ -5,6 +5,7 @@
 // the files can be followed while the program runs.
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 #include <nlohmann/json.hpp>
 #include <optional>
@@ -28,13 +29,22 @@ struct CallRecord {
 
 struct FrameRecord {
   int frame = 0;
-  double milliseconds = 0;
+  double milliseconds = 0;  // processing time of the frame, from its delivery to its outputs
   std::vector<HostPoint> centres;
   std::vector<HostRect> rects;
   std::vector<std::int32_t> ids;  // stable region ids, parallel to centres and rects
   std::vector<CallRecord> calls;
   std::optional<FrameMatch> match;  // frames judged against the ground truth
+  // When the source delivered the frame: milliseconds since the run began, and wall-clock
+  // microseconds since 1970 (UTC), for receivers that line the frames up with other clocks.
+  double capturedMs = 0;
+  std::int64_t wallMicros = 0;
+  // Per region, parallel to ids: the ids it absorbed when regions merged (oldest first).
+  std::vector<std::vector<std::int32_t>> merged;
 };
+
+// Wall-clock microseconds since 1970 as ISO-8601 UTC with milliseconds, 2026-12-09T18:42:15.123Z.
+std::string isoTime(std::int64_t unixMicros);
 
 // A host value as the log shows it, e.g. {"point":[60,80]} or {"colour":[255,0,0]}.
 nlohmann::json describeValue(const host::Value& value);
