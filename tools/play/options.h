@@ -64,6 +64,11 @@ struct PlayOptions {
   bool jsonlToStdout = false;    // --jsonl -: each frame's record on standard output as it is done
   std::string oscHost, oscPort;  // --osc HOST:PORT; empty: no OSC
   bool show = false;             // --show: a live window
+
+  // The control room: --osc-in PORT (0: none) takes OSC commands; --settings FILE gave the
+  // parameters above that the command line left unset.
+  int oscInPort = 0;
+  std::string settingsPath;
 };
 
 struct ParseOutcome {
