@@ -12,6 +12,8 @@
 #include <nlohmann/json.hpp>
 
 #include "live_settings.h"
+#include "plugin_session.h"
+#include "stage_labels.h"
 #include "xvfb_support.h"
 
 namespace kinetiscan::play {
@@ -191,6 +193,13 @@ TEST_F(ControlRoom, WindowKeysChangeTheMemberPauseStepAndKeepTheSettings) {
   std::size_t pressedAt = 0, pausedAt = 0;
   if (window != 0) {
     waitForFrames(20);  // the discs are in
+    // The control lines are drawn under the labelled stage, in the window alone.
+    XSetErrorHandler(ignoreXError);
+    const Window shown = findMappedWindow(server, kTitle);
+    XWindowAttributes attributes{};
+    XGetWindowAttributes(server, shown, &attributes);
+    const int scale = attributes.width / kStageWidth;
+    EXPECT_GT(greyPixelsBelow(server, shown, (kStageHeight + 2 * kBandHeight) * scale), 500);
     pressedAt = framesSoFar();
     pressKey(server, kTitle, XK_4);                              // mindensity 100 -> 110
     for (int i = 0; i < 8; ++i) pressKey(server, kTitle, XK_2);  // sensitivity 0.8 -> 1.2

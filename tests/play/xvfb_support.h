@@ -63,6 +63,28 @@ inline Window findMappedWindow(Display* display, const char* name) {
   return found;
 }
 
+// The grey of the control lines' text drawn in the window's rows from `top` down, counted as a
+// screenshot takes them.
+inline int greyPixelsBelow(Display* display, Window window, int top) {
+  XWindowAttributes attributes;
+  if (XGetWindowAttributes(display, window, &attributes) == 0 || top >= attributes.height) {
+    return 0;
+  }
+  XImage* image = XGetImage(display, window, 0, top, attributes.width, attributes.height - top,
+                            AllPlanes, ZPixmap);
+  if (image == nullptr) return 0;
+  int count = 0;
+  for (int y = 0; y < image->height; ++y) {
+    for (int x = 0; x < image->width; ++x) {
+      const unsigned long pixel = XGetPixel(image, x, y);
+      count += (pixel & image->red_mask) >> __builtin_ctzl(image->red_mask) == 200 &&
+               (pixel & image->green_mask) >> __builtin_ctzl(image->green_mask) == 200;
+    }
+  }
+  XDestroyImage(image);
+  return count;
+}
+
 // A window may go between listing and asking; Xlib's default would end the test at that.
 inline int ignoreXError(Display*, XErrorEvent*) { return 0; }
 
