@@ -317,6 +317,8 @@ TEST_F(ControlRoom, OscInputSetsAdaptsPausesAndRefusesWithAReason) {
        "/kinetiscan/quit: refused: not an address of ours"},
   };
   for (const Refusal& refusal : refusals) EXPECT_GT(refusal.send(), 0);
+  // A sender wrong on every frame does not fill the terminal.
+  for (int i = 0; i < 60; ++i) lo_send(to, "/kinetiscan/frame", "ifi", i, 0.0f, 0);
   const std::size_t sentAt = framesSoFar();
   lo_send(to, "/kinetiscan/set", "si", "mindensity", 120);
   lo_send(to, "/kinetiscan/set", "sf", "sensitivity", 3.5f);  // nothing can move any more
@@ -336,6 +338,16 @@ TEST_F(ControlRoom, OscInputSetsAdaptsPausesAndRefusesWithAReason) {
         << refusal.logged << "\n"
         << errors;
   }
+  auto count = [&errors](const std::string& text) {
+    std::size_t found = 0;
+    for (std::size_t at = errors.find(text); at != std::string::npos;
+         at = errors.find(text, at + 1)) {
+      ++found;
+    }
+    return found;
+  };
+  EXPECT_EQ(count(": refused: "), 50u) << errors;
+  EXPECT_EQ(count("more refusals are not shown"), 1u) << errors;
   const auto log = records(true);
   EXPECT_EQ(log.size(), 160u) << "resumed and played to the end";
   const auto sensitivity = setsOf(log, "sensitivity");

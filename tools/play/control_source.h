@@ -1,6 +1,6 @@
-// What steers a run from outside its frames: signals, the window's keys, the --at schedule. Each
-// source puts commands on one queue, which the run polls between frames and while it waits; a new
-// way to steer is one new source.
+// What steers a run from outside its frames: signals, the window's keys, the --at schedule, OSC
+// input. Each source puts commands on one queue, which the run polls between frames and while it
+// waits; a new way to steer is one new source.
 #pragma once
 
 #include <deque>

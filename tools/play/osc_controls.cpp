@@ -20,6 +20,9 @@ namespace {
 
 // A flood of messages between two polls costs at most this many queued entries.
 constexpr std::size_t kMaxQueued = 1024;
+// A sender that gets it wrong on every frame (--osc aimed at our own port) would fill the
+// terminal: refusals past this many are only counted.
+constexpr long kMaxRefusalsShown = 50;
 
 std::mutex startLock;
 std::string startError;  // liblo reports why a server could not start through a plain function
@@ -117,6 +120,7 @@ class OscControls : public ControlSource {
   std::deque<Command> queued_;
   std::deque<std::string> notes_;
   long dropped_ = 0;
+  long refused_ = 0;  // on the server's thread only
 };
 
 bool OscControls::setCommand(const std::string& types, lo_arg** argv, Command* command,
@@ -156,6 +160,10 @@ void OscControls::take(const std::string& path, const std::string& types, lo_arg
     why = "not an address of ours (/kinetiscan/set, adapt, pause, step)";
   }
   if (fits) return queue(&command, "");
+  if (++refused_ > kMaxRefusalsShown) {
+    if (refused_ == kMaxRefusalsShown + 1) queue(nullptr, "more refusals are not shown");
+    return;
+  }
   std::string shown = path;
   for (int i = 0; i < argc; ++i) {
     double number = 0;
