@@ -14,6 +14,7 @@
 #include <mutex>
 #include <thread>
 
+#include "live_window.h"
 #include "play_test_support.h"
 #include "plugin_session.h"
 #include "stage_labels.h"
@@ -329,7 +330,8 @@ TEST_F(LiveOutput, TheWindowShowsTheStageScaledUpAndEscapeEndsTheRunKeepingIt) {
   const int scale = shot.width / 640;
   ASSERT_GE(scale, 1);
   ASSERT_EQ(shot.width, 640 * scale);
-  ASSERT_EQ(shot.height, height * scale);
+  ASSERT_EQ(shot.height, (height + LiveWindow::kControlLines * kBandHeight) * scale)
+      << "the stage, then the lines of the controls";
   Picture small{640, height, {}};
   for (int y = 0; y < height; ++y) {
     for (int x = 0; x < 640; ++x) {

@@ -95,6 +95,8 @@ bool LiveWindow::open(int width, int height, std::string* error) {
   if (SDL_GetDesktopDisplayMode(0, &mode) == 0 && mode.w > 0) {
     scale_ = std::clamp(mode.w * 9 / 10 / width, 1, 4);
   }
+  picture_ = Picture{width, height, std::vector<std::uint8_t>(std::size_t(width) * height * 3)};
+  height += kControlLines * kBandHeight;
   window_ = SDL_CreateWindow("kinetiscan-play", SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED,
                              width * scale_, height * scale_, SDL_WINDOW_SHOWN);
   if (window_ == nullptr) {
@@ -108,17 +110,34 @@ bool LiveWindow::open(int width, int height, std::string* error) {
     XSetIOErrorHandler(connectionBroken);  // in place of SDL's, which only restores video modes
   }
   scaledWidth_ = width * scale_, scaledHeight_ = height * scale_;
-  scaled_.assign(std::size_t(scaledWidth_) * scaledHeight_ * 3, 0);
-  present();
+  compose();
   return true;
 }
 
 void LiveWindow::show(const Picture& picture) {
-  if (window_ == nullptr || lost_ || picture.width * scale_ != scaledWidth_ ||
-      picture.height * scale_ != scaledHeight_) {
+  if (window_ == nullptr || lost_ || picture.width != picture_.width ||
+      picture.height != picture_.height) {
     return;
   }
-  scaled_ = scaledUp(picture, scale_).rgb;
+  picture_ = picture;
+  compose();
+}
+
+void LiveWindow::setControls(const std::vector<std::string>& lines) {
+  if (lines == controls_) return;
+  controls_ = lines;
+  if (window_ != nullptr && !lost_) compose();
+}
+
+void LiveWindow::compose() {
+  static constexpr std::uint8_t kText[3] = {200, 200, 200};
+  Picture whole{picture_.width, picture_.height + kControlLines * kBandHeight, picture_.rgb};
+  whole.rgb.resize(std::size_t(whole.width) * whole.height * 3, 0);
+  for (std::size_t i = 0; i < controls_.size() && i < kControlLines; ++i) {
+    drawText(whole, 2, picture_.height + static_cast<int>(i) * kBandHeight + 1, controls_[i],
+             kText);
+  }
+  scaled_ = scaledUp(whole, scale_).rgb;
   present();
 }
 
@@ -145,6 +164,9 @@ bool LiveWindow::closeAsked() {
           (event.type == SDL_WINDOWEVENT && event.window.event == SDL_WINDOWEVENT_CLOSE) ||
           (event.type == SDL_KEYDOWN && event.key.keysym.sym == SDLK_ESCAPE)) {
         closeAsked_ = true;
+      } else if (event.type == SDL_KEYDOWN && event.key.keysym.sym >= SDLK_SPACE &&
+                 event.key.keysym.sym < SDLK_DELETE && keys_.size() < 256) {
+        keys_.push_back(static_cast<char>(event.key.keysym.sym));
       } else if (event.type == SDL_WINDOWEVENT && event.window.event == SDL_WINDOWEVENT_EXPOSED) {
         exposed = true;
       }
@@ -152,6 +174,12 @@ bool LiveWindow::closeAsked() {
   });
   if (exposed) present();
   return closeAsked_ = closeAsked_ || lost_;
+}
+
+std::vector<char> LiveWindow::takeKeys() {
+  std::vector<char> keys;
+  keys.swap(keys_);
+  return keys;
 }
 
 }  // namespace kinetiscan::play

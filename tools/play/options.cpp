@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <sstream>
 
+#include "live_settings.h"
 #include "osc_sender.h"
 #include "script_methods.h"
 #include "suggestions.h"
@@ -342,8 +343,17 @@ ParseOutcome parseOptions(int argc, const char* const* argv) {
       "HOST[:PORT]: send each frame's regions as TUIO 1.1 blobs (/tuio/2Dblb) over UDP, port "
       "3333 unless given");
   app.add_flag("--show", options.show,
-               "show the four views live in a window; Escape or closing it ends the run and "
-               "keeps what was recorded");
+               "show the four views live in a window, with keys for the live settings, pause "
+               "and step (see the README); Escape or closing it ends the run and keeps what was "
+               "recorded");
+  app.add_option("--osc-in", options.oscInPort,
+                 "PORT: take OSC commands on this UDP port of every interface: /kinetiscan/set "
+                 "NAME VALUE, /kinetiscan/adapt, /kinetiscan/pause, /kinetiscan/step")
+      ->check(CLI::Range(1, 65535));
+  auto* settingsOption =
+      app.add_option("--settings", options.settingsPath,
+                     "FILE: sensitivity, mindensity and adaptivity from a settings file (as the "
+                     "window's w key writes it); options given here win over the file");
   const RecordFlags recordFlags = addRecordFlags(app, &options);
 
   ParseOutcome outcome;
@@ -396,6 +406,15 @@ ParseOutcome parseOptions(int argc, const char* const* argv) {
   if (mindensityOption->count() != 0) {
     if (mindensity < 0) return fail("--mindensity must be 0 or more");
     options.mindensity = mindensity;
+  }
+  if (settingsOption->count() != 0) {
+    Settings file;
+    if (!loadSettings(options.settingsPath, &file, &error)) return fail(error);
+    if (!options.sensitivity) options.sensitivity = file.sensitivity;
+    if (!options.adaptivity) options.adaptivity = file.adaptivity;
+    if (!options.mindensity && file.mindensity) {
+      options.mindensity = static_cast<std::int32_t>(*file.mindensity);
+    }
   }
   if (options.gifEvery < 0) options.gifEvery = options.input == InputKind::kDevice ? 0 : 1;
   for (const auto& words : at) {

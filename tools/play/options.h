@@ -78,6 +78,11 @@ struct PlayOptions {
   std::string recordPath;   // --record FILE: the source's frames as --raw reads them; empty: none
   bool rawTopDown = false;  // --raw-order top-down: the raw frames' first row is the top one
   std::string maskPath;     // --mask FILE: a PNG whose black pixels the plug-in never sees
+
+  // The control room: --osc-in PORT (0: none) takes OSC commands; --settings FILE gave the
+  // parameters above that the command line left unset.
+  int oscInPort = 0;
+  std::string settingsPath;
 };
 
 struct ParseOutcome {

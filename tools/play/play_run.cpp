@@ -19,6 +19,7 @@
 #include "frame_mask.h"
 #include "frame_sink.h"
 #include "inputs.h"
+#include "live_settings.h"
 #include "live_window.h"
 #include "output_folder.h"
 #include "picture_writers.h"
@@ -77,8 +78,17 @@ class Run {
   bool finish();
   // Sleeps until `until`, answering the controls; false when a stop was asked meanwhile.
   bool pause(Clock::time_point until, int frame);
-  // Polls the controls and the sinks; true once the run is to stop.
+  // Polls the controls and the sinks; true once the run is to stop. Pauses, steps and saves take
+  // effect here; calls and sets wait for the next frame's reads.
   bool stopAsked(int frame);
+  void runCommand(const Command& command);
+  // While paused: answers the controls until resumed or a frame is stepped; false on a stop.
+  bool holdWhilePaused(int frame);
+  // The calls and sets due, made after the frame's reads and recorded with it.
+  void makeCalls(FrameRecord* record);
+  std::optional<CallRecord> setLive(const Command& command, int frame);
+  void saveSettingsNow();
+  void showControls();
   bool fail(std::string message) {
     error_ = std::move(message);
     return false;
@@ -108,6 +118,12 @@ class Run {
   StageLabels lastLabels_;
   std::string inputFailure_, outputFailure_;
   double chosenAdaptivity_ = 0;
+  MemberFacts live_;  // the member's parameters as the controls change them
+  bool paused_ = false;
+  int steps_ = 0;  // frames stepped while paused, not yet played
+  // Pacing counts from here: a pause must not make the frames after it rush to catch up.
+  Clock::time_point paceStart_;
+  int paceFrame_ = 0;
   std::string error_, summary_;
 };
 
@@ -125,20 +141,22 @@ bool Run::setUp() {
   camera_ = openInput(options_, &error);
   if (camera_ == nullptr) return fail(error);
   if (mask_ != nullptr) camera_ = maskSource(std::move(camera_), mask_, options_.maskPath);
+  LiveWindow* window = window_.isOpen() ? &window_ : nullptr;
+  if (!makeControls(options_, window, err_, &controls_, &error)) return fail(error);
   if (!folder_.open(options_.outDir, &error)) return fail(error);
   if (!session_.start(camera_.get(), options_, &error)) return fail(error);
   // A webcam paces itself; waiting on top of it would only make its frames older.
   figures_.rateMs = options_.rateMs >= 0 ? options_.rateMs
                     : camera_->paced()   ? 0
                                          : session_.previewRateMs();
-  LiveWindow* window = window_.isOpen() ? &window_ : nullptr;
   if (!makeSinks({options_, folder_, figures_.rateMs, window, out_, err_}, &sinks_, &error)) {
     return fail(error);
   }
-  controls_ = makeControls(options_, window);
   figures_.input = camera_->description();
   figures_.facts = session_.facts();
+  live_ = figures_.facts;
   chosenAdaptivity_ = figures_.facts.adaptivity;
+  showControls();
   figures_.warmup = options_.warmup;
   if (options_.warmup > 0) session_.setAdaptivity(warmupAdaptivity(options_.warmup));
   if (camera_->knowsTruth()) figures_.accuracy.emplace();
@@ -161,16 +179,7 @@ bool Run::playOne(int frame, std::chrono::duration<double, std::milli>* spent) {
   record.ids = tracker_.update(labels.boxes);
   record.merged = tracker_.merged();
   labels.ids = record.ids;
-  // The calls due at this frame; a stop stays for the next poll.
-  for (auto next = commands_.begin(); next != commands_.end();) {
-    if (next->kind != Command::kCall) {
-      ++next;
-      continue;
-    }
-    record.calls.push_back(session_.call(next->call));
-    next = commands_.erase(next);
-  }
-  figures_.callsMade += static_cast<int>(record.calls.size());
+  makeCalls(&record);
   Picture stage = pictureFromDib(session_.drawStage(), kStageWidth, kStageHeight);
   if (mask_ != nullptr) darkenMasked(*mask_, &stage);
   Picture labelled = labelledStage(stage, labels);
@@ -197,17 +206,142 @@ bool Run::playOne(int frame, std::chrono::duration<double, std::milli>* spent) {
   return true;
 }
 
-bool Run::stopAsked(int frame) {
-  for (const auto& control : controls_) control->poll(frame, &commands_);
+void Run::makeCalls(FrameRecord* record) {
+  // In the order they came; a stop, a pause or a save was taken when the controls were polled.
   for (auto next = commands_.begin(); next != commands_.end();) {
-    if (next->kind != Command::kStop) {
+    if (next->kind == Command::kCall) {
+      record->calls.push_back(session_.call(next->call));
+      ++figures_.callsMade;
+      if (!next->by.empty()) {
+        figures_.liveChanges.push_back(next->call.method + " at frame " +
+                                       std::to_string(record->frame) + " by " + next->by);
+      }
+    } else if (next->kind == Command::kSet) {
+      if (auto set = setLive(*next, record->frame)) record->calls.push_back(std::move(*set));
+    } else {
       ++next;
       continue;
     }
-    // A signal's code replaces what stopped the run before; a quiet stop never replaces one.
-    if (!stop_ || next->exitCode != 0) stop_ = *next;
     next = commands_.erase(next);
   }
+  showControls();
+}
+
+std::optional<CallRecord> Run::setLive(const Command& command, int frame) {
+  const std::string& name = command.property;
+  const double before = name == "sensitivity"  ? live_.sensitivity
+                        : name == "mindensity" ? live_.mindensity
+                                               : chosenAdaptivity_;
+  const double value =
+      command.steps != 0 ? steppedSetting(name, before, command.steps) : command.value;
+  std::string reason;
+  if (!checkSetting(name, value, &reason)) {
+    err_ << "kinetiscan-play: " << printable(name) << " not changed: " << printable(reason) << "\n";
+    return std::nullopt;
+  }
+  CallRecord record = session_.set(name, value);
+  const MemberFacts now = session_.facts();
+  live_.sensitivity = now.sensitivity, live_.mindensity = now.mindensity;
+  // During a warm-up the member learns at the warm-up's adaptivity; a new one ends that early
+  // and stays after it.
+  if (name == "adaptivity") chosenAdaptivity_ = now.adaptivity;
+  live_.adaptivity = chosenAdaptivity_;
+  char change[160];
+  std::snprintf(change, sizeof change, "%s %g -> %g at frame %d by %s", name.c_str(), before,
+                name == "sensitivity"  ? live_.sensitivity
+                : name == "mindensity" ? live_.mindensity
+                                       : chosenAdaptivity_,
+                frame, command.by.empty() ? "?" : command.by.c_str());
+  figures_.liveChanges.push_back(change);
+  return record;
+}
+
+void Run::runCommand(const Command& command) {
+  switch (command.kind) {
+    case Command::kStop:
+      // A signal's code replaces what stopped the run before; a quiet stop never replaces one.
+      if (!stop_ || command.exitCode != 0) stop_ = command;
+      break;
+    case Command::kPause: {
+      const bool pause = command.value < 0 ? !paused_ : command.value != 0;
+      if (pause && !paused_) ++figures_.pauses;
+      paused_ = pause;
+      steps_ = 0;
+      break;
+    }
+    case Command::kStep:
+      if (!paused_) ++figures_.pauses;
+      steps_ += paused_ ? 1 : 0;
+      paused_ = true;
+      break;
+    case Command::kSave:
+      saveSettingsNow();
+      break;
+    case Command::kCall:
+    case Command::kSet:
+      break;
+  }
+}
+
+void Run::saveSettingsNow() {
+  Settings settings;
+  settings.sensitivity = live_.sensitivity;
+  settings.mindensity = live_.mindensity;
+  settings.adaptivity = chosenAdaptivity_;
+  std::string error;
+  if (!saveSettings(kSettingsFile, settings, &error)) {
+    err_ << "kinetiscan-play: settings not written: " << printable(error) << "\n" << std::flush;
+    return;
+  }
+  err_ << "kinetiscan-play: settings written to " << kSettingsFile
+       << "; on the command line: " << settingsCommandLine(settings) << "\n"
+       << std::flush;
+}
+
+void Run::showControls() {
+  if (!window_.isOpen()) return;
+  std::size_t waiting = 0;
+  for (const Command& command : commands_) {
+    waiting += command.kind == Command::kCall || command.kind == Command::kSet;
+  }
+  char values[160];
+  std::snprintf(values, sizeof values,
+                "sensitivity %g (1 2)  mindensity %d (3 4)  adaptivity %g (5 6)  ",
+                live_.sensitivity, live_.mindensity, chosenAdaptivity_);
+  std::string state = paused_ ? "paused" : "playing";
+  if (paused_ && waiting > 0) state += ", " + std::to_string(waiting) + " waiting for a frame (n)";
+  window_.setControls(
+      {values + state, "b background now  space pause  n one frame  w write settings  esc end"});
+}
+
+bool Run::holdWhilePaused(int frame) {
+  if (!paused_) return true;
+  while (paused_ && steps_ == 0) {
+    if (stopAsked(frame)) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(15));
+  }
+  if (paused_) {
+    --steps_;
+    ++figures_.steps;
+  }
+  paceStart_ = Clock::now(), paceFrame_ = frame;
+  return true;
+}
+
+bool Run::stopAsked(int frame) {
+  for (const auto& control : controls_) control->poll(frame, &commands_);
+  bool changed = false;
+  for (auto next = commands_.begin(); next != commands_.end();) {
+    if (next->kind == Command::kCall || next->kind == Command::kSet) {
+      changed = true;
+      ++next;
+      continue;
+    }
+    runCommand(*next);
+    changed = true;
+    next = commands_.erase(next);
+  }
+  if (changed) showControls();
   for (const auto& sink : sinks_) {
     if (outputFailure_.empty()) outputFailure_ = sink->failure();
   }
@@ -227,9 +361,10 @@ bool Run::pause(Clock::time_point until, int frame) {
 int Run::playFrames() {
   const int total = effectiveFrames(options_);
   Progress progress(err_, total, options_.quiet);
-  start_ = Clock::now();
+  start_ = paceStart_ = Clock::now();
   for (int frame = 0; total < 0 || frame < total; ++frame) {
-    if (stopAsked(frame)) break;
+    // Paused, a webcam is simply not read: the first frames after it may be as old as the pause.
+    if (stopAsked(frame) || !holdWhilePaused(frame)) break;
     const auto begin = Clock::now();
     if (!session_.deliverFrame()) {
       if (stopAsked(frame)) break;  // a webcam's wait cut short by the signal
@@ -246,7 +381,8 @@ int Run::playFrames() {
     }
     progress.show(frame, static_cast<int>(lastRecord_.centres.size()));
     if (figures_.rateMs > 0 &&
-        !pause(start_ + std::chrono::milliseconds(figures_.rateMs) * (frame + 1), frame + 1)) {
+        !pause(paceStart_ + std::chrono::milliseconds(figures_.rateMs) * (frame + 1 - paceFrame_),
+               frame + 1)) {
       break;
     }
   }

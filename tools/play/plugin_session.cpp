@@ -1,6 +1,7 @@
 // The host side of kinetiscan-play.
 #include "plugin_session.h"
 
+#include <cstdio>
 #include <cstring>
 
 #include "testbed/control.h"
@@ -92,6 +93,22 @@ HostValue PluginSession::makeArgument(const ScriptArgument& argument) {
 
 void PluginSession::setAdaptivity(double adaptivity) {
   setMemberProperty("adaptivity", stage_->world().values.real(adaptivity));
+}
+
+CallRecord PluginSession::set(const std::string& property, double value) {
+  host::Values& values = stage_->world().values;
+  CallRecord record;
+  record.method = "set";
+  const bool whole = property == "mindensity";
+  char text[32];
+  std::snprintf(text, sizeof text, "%.9g", value);
+  record.arguments = {property, text};
+  record.result =
+      setMemberProperty(property.c_str(), whole ? values.integer(static_cast<std::int32_t>(value))
+                                                : values.real(value));
+  Result ignored = kOk;
+  if (auto now = getMemberProperty(property.c_str(), &ignored)) record.value = describeValue(*now);
+  return record;
 }
 
 CallRecord PluginSession::call(const ScriptCall& call) {

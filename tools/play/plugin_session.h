@@ -50,6 +50,9 @@ class PluginSession {
   bool readRegions(std::vector<HostPoint>* centres, std::vector<HostRect>* rects,
                    std::string* error);
   CallRecord call(const ScriptCall& call);
+  // Sets "sensitivity", "adaptivity" (floats) or "mindensity" (an integer) as a script would; the
+  // record's value is what the member answers when asked for it again.
+  CallRecord set(const std::string& property, double value);
   // Draws the four sprites side by side; the stage as GetDIBits gives it.
   std::vector<std::uint8_t> drawStage();
   MemberFacts facts();

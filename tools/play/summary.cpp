@@ -115,6 +115,19 @@ std::string summaryText(const RunFigures& f) {
   text += f.callsNotReached > 0
               ? format(", %d not made (their frame was not reached)\n", f.callsNotReached)
               : std::string("\n");
+  if (!f.liveChanges.empty()) {
+    text += format("  live changes: %zu (", f.liveChanges.size());
+    const std::size_t listed = std::min<std::size_t>(f.liveChanges.size(), 10);
+    for (std::size_t i = 0; i < listed; ++i) {
+      text += (i == 0 ? "" : ", ") + printable(f.liveChanges[i]);
+    }
+    if (listed < f.liveChanges.size()) text += format(", %zu more", f.liveChanges.size() - listed);
+    text += ")\n";
+  }
+  if (f.pauses > 0 || f.steps > 0) {
+    text += format("  paused:      %d times, %d single frames played while paused\n", f.pauses,
+                   f.steps);
+  }
   if (!f.osc.empty()) text += "  OSC:         " + printable(f.osc) + "\n";
   if (!f.tuio.empty()) text += "  TUIO:        " + printable(f.tuio) + "\n";
   text += "  outputs in " + printable(f.folder) + ":";

@@ -32,6 +32,10 @@ struct RunFigures {
   int callsNotReached = 0;  // asked for frames the run did not reach
   std::string folder;
   std::vector<std::string> outputs;
+  // Made while the run played, from the window's keys or OSC: "sensitivity 0.5 -> 0.55 at frame
+  // 40 by key", "adapt at frame 52 by OSC".
+  std::vector<std::string> liveChanges;
+  int pauses = 0, steps = 0;
 
   void addFrame(int regions, double milliseconds);
 };
