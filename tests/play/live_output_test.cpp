@@ -18,6 +18,7 @@
 #include "play_test_support.h"
 #include "plugin_session.h"
 #include "stage_labels.h"
+#include "xvfb_support.h"
 
 // Last: Xlib's macros (None, Bool, Status) would clash with names in the headers above.
 #include <X11/Xlib.h>
@@ -67,33 +68,7 @@ int receive(const char* path, const char* types, lo_arg** argv, int argc, lo_mes
   return 0;
 }
 
-class LiveOutput : public ScratchFolder {
- protected:
-  void TearDown() override {
-    stopXvfb();
-    ScratchFolder::TearDown();
-  }
-  // An X server of the test's own on a free display number, ended with the test; its display
-  // name, or "" when it did not start.
-  std::string startXvfb() {
-    const std::string start =
-        "cd '" + folder_.string() +
-        "' && { timeout 300 Xvfb -displayfd 3 -screen 0 1600x900x24 -nolisten tcp "
-        "3>display.txt 2>xvfb.log & echo $! >xvfb.pid; }";
-    if (std::system(start.c_str()) != 0) return "";
-    for (const auto end = Clock::now() + std::chrono::seconds(20);
-         read("display.txt").empty() && Clock::now() < end;) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    const std::string number = read("display.txt");
-    return number.empty() ? "" : ":" + number.substr(0, number.find('\n'));
-  }
-  void stopXvfb() {
-    std::ifstream in(path("xvfb.pid"));
-    if (int pid = 0; in >> pid && pid > 0) ::kill(pid, SIGTERM);
-    std::filesystem::remove(path("xvfb.pid"));
-  }
-};
+using LiveOutput = XvfbFolder;
 
 TEST_F(LiveOutput, OscCarriesEachFramesRegionsAsRegionsCsvHasThem) {
   Inbox inbox;
@@ -214,9 +189,6 @@ Picture readPng(const std::string& path) {
   picture.height = static_cast<int>(image.height);
   return picture;
 }
-
-// A window may go between listing and asking; Xlib's default would end the test at that.
-int ignoreXError(Display*, XErrorEvent*) { return 0; }
 
 // The top-level window of that name, or 0.
 Window findWindow(Display* display, const char* name) {
