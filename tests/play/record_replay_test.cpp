@@ -282,7 +282,9 @@ TEST_F(RecordReplay, ALongStreamPlaysInBoundedMemory) {
   ASSERT_TRUE(std::regex_search(err, found, std::regex("max (\\d+) KB"))) << err;
   std::printf("max resident memory for %d frames from standard input: %s KB\n", frames,
               found[1].str().c_str());
+#ifndef __SANITIZE_ADDRESS__  // AddressSanitizer's shadow and quarantine are no measure of ours
   EXPECT_LT(std::stol(found[1]), 40 * 1024);
+#endif
   EXPECT_NE(read("out/summary.txt").find("frames:      5000"), std::string::npos);
 }
 

@@ -131,7 +131,7 @@ bool OscControls::setCommand(const std::string& types, lo_arg** argv, Command* c
     *why = "takes a name and a number (types s then i, h, f or d), not '" + types + "'";
     return false;
   }
-  command->property = &argv[0]->s;
+  command->property = reinterpret_cast<const char*>(argv[0]);  // a string, at 4-byte alignment
   command->value = value;
   return checkSetting(command->property, value, why);
 }
@@ -168,7 +168,7 @@ void OscControls::take(const std::string& path, const std::string& types, lo_arg
   for (int i = 0; i < argc; ++i) {
     double number = 0;
     if (types[i] == LO_STRING || types[i] == LO_SYMBOL) {
-      shown += std::string(" ") + &argv[i]->s;
+      shown += std::string(" ") + reinterpret_cast<const char*>(argv[i]);
     } else if (numberOf(types[i], argv[i], &number)) {
       char text[32];
       std::snprintf(text, sizeof text, " %g", number);
