@@ -23,9 +23,9 @@ using camera::Frame;
 
 class Videos : public ScratchFolder {
  protected:
-  std::string make(const std::string& name, const VideoSpec& spec) {
+  std::string make(const std::string& name, const VideoFormat& format) {
     const std::string error =
-        writeVideo(path(name), spec, movingSquare(spec.width, spec.height, 8));
+        writeVideo(path(name), format, movingSquare(format.width, format.height, 8));
     EXPECT_EQ(error, "") << name;
     return path(name);
   }
@@ -55,11 +55,11 @@ TEST_F(Videos, ContainersAndCodecsPlayEveryFrameAndSayTheyAreScaled) {
                {"c.mkv", "mjpeg", "yuvj420p"}, {"d.mkv", "ffv1", "bgr0"},
                {"e.ts", "mpeg2video", ""},     {"f.gif", "gif", "rgb8"}};
   for (const auto& c : cases) {
-    VideoSpec spec;
-    spec.encoder = c.encoder;
-    spec.pixelFormat = c.pixels;
+    VideoFormat format;
+    format.encoder = c.encoder;
+    format.pixelFormat = c.pixels;
     std::string error;
-    const auto source = camera::openVideoFile(make(c.name, spec), false, &error);
+    const auto source = camera::openVideoFile(make(c.name, format), false, &error);
     ASSERT_NE(source, nullptr) << c.name << ": " << error;
     EXPECT_EQ(playAll(*source).size(), 12u) << c.name;
     EXPECT_EQ(source->failure(), "") << c.name;
@@ -72,11 +72,11 @@ TEST_F(Videos, ContainersAndCodecsPlayEveryFrameAndSayTheyAreScaled) {
 // Lossless pictures come out as an image folder's would: the same averaging, bottom-up BGR.
 TEST_F(Videos, PicturesAreScaledAsImagesAre) {
   for (const auto& [width, height] : {std::pair{320, 240}, {160, 120}, {100, 70}}) {
-    VideoSpec spec;
-    spec.encoder = "ffv1";
-    spec.pixelFormat = "bgr0";
-    spec.width = width, spec.height = height, spec.frames = 3;
-    const std::string file = make("lossless-" + std::to_string(width) + ".mkv", spec);
+    VideoFormat format;
+    format.encoder = "ffv1";
+    format.pixelFormat = "bgr0";
+    format.width = width, format.height = height, format.frames = 3;
+    const std::string file = make("lossless-" + std::to_string(width) + ".mkv", format);
     std::string error;
     const auto source = camera::openVideoFile(file, false, &error);
     ASSERT_NE(source, nullptr) << error;
@@ -94,10 +94,10 @@ TEST_F(Videos, PicturesAreScaledAsImagesAre) {
 }
 
 TEST_F(Videos, LoopPlaysTheVideoAgainFromItsStart) {
-  VideoSpec spec;
-  spec.frames = 5;
+  VideoFormat format;
+  format.frames = 5;
   std::string error;
-  const auto source = camera::openVideoFile(make("short.mkv", spec), true, &error);
+  const auto source = camera::openVideoFile(make("short.mkv", format), true, &error);
   ASSERT_NE(source, nullptr) << error;
   const std::vector<Frame> frames = playAll(*source, 12);
   ASSERT_EQ(frames.size(), 12u) << source->failure();
@@ -114,11 +114,11 @@ TEST_F(Videos, WhatIsNotAVideoIsRefusedWithTheReason) {
   for (std::size_t i = 0; i < noise.size(); ++i) noise[i] = static_cast<char>((i * 7919) >> 3);
   writeFile("noise.avi", noise);
   std::filesystem::create_directories(path("folder"));
-  VideoSpec still;
+  VideoFormat still;
   still.encoder = "png", still.pixelFormat = "rgb24", still.frames = 1;
   make("still.png", still);  // the image2 muxer writes one picture
   // Lists naming a video beside them: reading them would read that file.
-  VideoSpec named;
+  VideoFormat named;
   make("named.mkv", named);
   writeFile("list.ffconcat", "ffconcat version 1.0\nfile named.mkv\n");
   writeFile("list.m3u8",
@@ -144,13 +144,13 @@ TEST_F(Videos, WhatIsNotAVideoIsRefusedWithTheReason) {
 
 // A header declaring pictures beyond the limit is refused before probing decodes one.
 TEST_F(Videos, AHeaderDeclaringHugePicturesIsRefused) {
-  VideoSpec spec;
-  spec.encoder = "rawvideo", spec.pixelFormat = "bgr24", spec.frames = 2;
-  const std::string file = make("huge.avi", spec);
+  VideoFormat format;
+  format.encoder = "rawvideo", format.pixelFormat = "bgr24", format.frames = 2;
+  const std::string file = make("huge.avi", format);
   std::string bytes = read("huge.avi");
-  const std::size_t format = bytes.find("strf");
-  ASSERT_NE(format, std::string::npos);
-  for (const std::size_t field : {format + 12, format + 16}) {  // biWidth, biHeight
+  const std::size_t header = bytes.find("strf");
+  ASSERT_NE(header, std::string::npos);
+  for (const std::size_t field : {header + 12, header + 16}) {  // biWidth, biHeight
     bytes[field] = '\x40', bytes[field + 1] = '\x9c', bytes[field + 2] = bytes[field + 3] = 0;
   }
   writeFile("huge.avi", bytes);
@@ -163,9 +163,9 @@ TEST_F(Videos, AHeaderDeclaringHugePicturesIsRefused) {
 
 // Damage in the middle ends the source there with the reason; the frames before it were given.
 TEST_F(Videos, DamageMidStreamEndsTheSourceAfterTheFramesBeforeIt) {
-  VideoSpec spec;
-  spec.frames = 60;
-  const std::string cut = make("cut.avi", spec), garbled = make("garbled.avi", spec);
+  VideoFormat format;
+  format.frames = 60;
+  const std::string cut = make("cut.avi", format), garbled = make("garbled.avi", format);
   std::string bytes = read("garbled.avi");
   const std::size_t middle = middleOfFrames(bytes);
   cutAt(cut, middle);
@@ -190,10 +190,10 @@ TEST_F(Videos, DamageMidStreamEndsTheSourceAfterTheFramesBeforeIt) {
 // A file cut between whole packets decodes cleanly; the frame count its header declares shows it
 // is short.
 TEST_F(Videos, AFileShorterThanItsHeaderDeclaresFails) {
-  VideoSpec spec;
-  spec.frames = 30, spec.encoder = "rawvideo", spec.pixelFormat = "bgr24";
-  spec.width = 16, spec.height = 12;
-  const std::string file = make("short.avi", spec);
+  VideoFormat format;
+  format.frames = 30, format.encoder = "rawvideo", format.pixelFormat = "bgr24";
+  format.width = 16, format.height = 12;
+  const std::string file = make("short.avi", format);
   const std::string bytes = read("short.avi");
   const std::size_t frames = bytes.find("movi");  // then the chunks of frames 0, 1, ...
   ASSERT_NE(frames, std::string::npos);
@@ -208,9 +208,9 @@ TEST_F(Videos, AFileShorterThanItsHeaderDeclaresFails) {
 }
 
 TEST_F(Videos, TheProgramPlaysAVideoAndFindsTheMovingShape) {
-  VideoSpec spec;
-  spec.width = 320, spec.height = 240, spec.frames = 40;
-  const std::string error = writeVideo(path("walk.mp4"), spec, movingSquare(320, 240, 40));
+  VideoFormat format;
+  format.width = 320, format.height = 240, format.frames = 40;
+  const std::string error = writeVideo(path("walk.mp4"), format, movingSquare(320, 240, 40));
   ASSERT_EQ(error, "");
   ASSERT_EQ(runProgram("--video walk.mp4 --rate 0 --quiet --png-at none --gif-every 0"), 0)
       << read("stderr.txt");
@@ -233,9 +233,9 @@ TEST_F(Videos, TheProgramPlaysAVideoAndFindsTheMovingShape) {
 }
 
 TEST_F(Videos, TheProgramEndsADamagedVideoWithExitOneKeepingTheFramesBeforeIt) {
-  VideoSpec spec;
-  spec.frames = 60;
-  const std::string cut = make("cut.avi", spec);
+  VideoFormat format;
+  format.frames = 60;
+  const std::string cut = make("cut.avi", format);
   cutAt(cut, middleOfFrames(read("cut.avi")));
   EXPECT_EQ(runProgram("--video cut.avi --rate 0 --quiet --png-at none --gif-every 0"), 1);
   EXPECT_NE(read("stderr.txt").find("kinetiscan-play: cut.avi: the video ends after "),
@@ -253,9 +253,9 @@ TEST_F(Videos, TheProgramEndsADamagedVideoWithExitOneKeepingTheFramesBeforeIt) {
 }
 
 TEST_F(Videos, TheProgramReadsAVideoFromAPipe) {
-  VideoSpec spec;
-  spec.frames = 20;
-  make("piped.mkv", spec);
+  VideoFormat format;
+  format.frames = 20;
+  make("piped.mkv", format);
   ASSERT_EQ(runProgram("--video - --rate 0 --quiet --png-at none --gif-every 0", "cat piped.mkv |"),
             0)
       << read("stderr.txt");
@@ -299,12 +299,12 @@ long maxResidentKiB(const std::string& folder, const std::string& file) {
 }
 
 TEST_F(Videos, MemoryStaysFlatOverALongVideo) {
-  VideoSpec spec;
-  spec.width = 32, spec.height = 24, spec.keyEvery = 250;
-  spec.frames = 500;
-  make("short.mkv", spec);
-  spec.frames = 20000;
-  make("long.mkv", spec);
+  VideoFormat format;
+  format.width = 32, format.height = 24, format.keyEvery = 250;
+  format.frames = 500;
+  make("short.mkv", format);
+  format.frames = 20000;
+  make("long.mkv", format);
   const long shortRun = maxResidentKiB(folder_.string(), "short.mkv");
   const long longRun = maxResidentKiB(folder_.string(), "long.mkv");
   ASSERT_GT(shortRun, 0);

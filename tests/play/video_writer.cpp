@@ -45,12 +45,12 @@ struct Writer {
   }
 };
 
-std::string openWriter(Writer& w, const std::string& path, const VideoSpec& spec) {
+std::string openWriter(Writer& w, const std::string& path, const VideoFormat& format) {
   if (avformat_alloc_output_context2(&w.out, nullptr, nullptr, path.c_str()) < 0) {
     return "no container for " + path;
   }
-  const AVCodec* codec = avcodec_find_encoder_by_name(spec.encoder.c_str());
-  if (codec == nullptr) return "no encoder " + spec.encoder;
+  const AVCodec* codec = avcodec_find_encoder_by_name(format.encoder.c_str());
+  if (codec == nullptr) return "no encoder " + format.encoder;
   w.stream = avformat_new_stream(w.out, nullptr);
   w.encoder = avcodec_alloc_context3(codec);
   w.frame = av_frame_alloc();
@@ -58,12 +58,12 @@ std::string openWriter(Writer& w, const std::string& path, const VideoSpec& spec
   if (w.stream == nullptr || w.encoder == nullptr || w.frame == nullptr || w.packet == nullptr) {
     return "out of memory";
   }
-  w.encoder->width = spec.width;
-  w.encoder->height = spec.height;
+  w.encoder->width = format.width;
+  w.encoder->height = format.height;
   w.encoder->time_base = AVRational{1, 25};
   w.encoder->framerate = AVRational{25, 1};
-  w.encoder->gop_size = spec.keyEvery;
-  w.encoder->pix_fmt = !spec.pixelFormat.empty()    ? av_get_pix_fmt(spec.pixelFormat.c_str())
+  w.encoder->gop_size = format.keyEvery;
+  w.encoder->pix_fmt = !format.pixelFormat.empty()  ? av_get_pix_fmt(format.pixelFormat.c_str())
                        : codec->pix_fmts != nullptr ? codec->pix_fmts[0]
                                                     : AV_PIX_FMT_RGB24;
   if ((w.out->oformat->flags & AVFMT_GLOBALHEADER) != 0) {
@@ -75,26 +75,27 @@ std::string openWriter(Writer& w, const std::string& path, const VideoSpec& spec
   if (avio_open(&w.out->pb, path.c_str(), AVIO_FLAG_WRITE) < 0) return "cannot write " + path;
   if (avformat_write_header(w.out, nullptr) < 0) return "cannot write the header";
   w.frame->format = w.encoder->pix_fmt;
-  w.frame->width = spec.width;
-  w.frame->height = spec.height;
+  w.frame->width = format.width;
+  w.frame->height = format.height;
   if (av_frame_get_buffer(w.frame, 0) < 0) return "out of memory";
-  w.scaler = sws_getContext(spec.width, spec.height, AV_PIX_FMT_RGB24, spec.width, spec.height,
-                            w.encoder->pix_fmt, SWS_POINT, nullptr, nullptr, nullptr);
+  w.scaler =
+      sws_getContext(format.width, format.height, AV_PIX_FMT_RGB24, format.width, format.height,
+                     w.encoder->pix_fmt, SWS_POINT, nullptr, nullptr, nullptr);
   return w.scaler == nullptr ? "no conversion to the encoder's pixel format" : "";
 }
 
 }  // namespace
 
-std::string writeVideo(const std::string& path, const VideoSpec& spec, const Painter& paint) {
+std::string writeVideo(const std::string& path, const VideoFormat& format, const Painter& paint) {
   Writer w;
-  if (std::string error = openWriter(w, path, spec); !error.empty()) return error;
-  std::vector<std::uint8_t> rgb(static_cast<std::size_t>(spec.width) * spec.height * 3);
-  for (int i = 0; i < spec.frames; ++i) {
+  if (std::string error = openWriter(w, path, format); !error.empty()) return error;
+  std::vector<std::uint8_t> rgb(static_cast<std::size_t>(format.width) * format.height * 3);
+  for (int i = 0; i < format.frames; ++i) {
     paint(i, rgb);
     if (av_frame_make_writable(w.frame) < 0) return "out of memory";
     const std::uint8_t* planes[1] = {rgb.data()};
-    const int strides[1] = {spec.width * 3};
-    sws_scale(w.scaler, planes, strides, 0, spec.height, w.frame->data, w.frame->linesize);
+    const int strides[1] = {format.width * 3};
+    sws_scale(w.scaler, planes, strides, 0, format.height, w.frame->data, w.frame->linesize);
     w.frame->pts = i;
     if (!w.encode(w.frame)) return "cannot encode frame " + std::to_string(i);
   }

@@ -8,7 +8,7 @@
 
 namespace kinetiscan::play {
 
-struct VideoSpec {
+struct VideoFormat {
   std::string encoder = "mpeg4";  // an FFmpeg encoder name: mpeg4, mjpeg, ffv1, ...
   std::string pixelFormat = "";   // empty: the encoder's first
   int width = 64, height = 48;
@@ -21,7 +21,7 @@ using Painter = std::function<void(int index, std::vector<std::uint8_t>& rgb)>;
 
 // Writes the video into `path`, its container chosen by the extension (.avi, .mkv, .mp4, ...);
 // the error text, or empty when it was written.
-std::string writeVideo(const std::string& path, const VideoSpec& spec, const Painter& paint);
+std::string writeVideo(const std::string& path, const VideoFormat& format, const Painter& paint);
 
 // A white square of `side` pixels on grey, moving right by 2 pixels a frame.
 Painter movingSquare(int width, int height, int side);
