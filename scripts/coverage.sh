@@ -19,7 +19,18 @@ for target in host_calls frames cast_walk; do
   build/coverage/bin/fuzz_"$target" fuzz/corpus/"$target"
 done
 
-llvm-profdata-14 merge -sparse "$profiles"/*.profraw -o build/coverage/merged.profdata
+# A profile cut short (a process killed while writing it) is reported and left out; coverage is a
+# measure, and the tests that ran have already passed or failed on their own.
+llvm-profdata-14 merge -sparse -failure-mode=all "$profiles"/*.profraw \
+  -o build/coverage/merged.profdata 2>build/coverage/merge.log || {
+  cat build/coverage/merge.log
+  exit 1
+}
+unreadable=$(grep -c "invalid instrumentation profile" build/coverage/merge.log || true)
+[ "$unreadable" -eq 0 ] || {
+  echo "coverage: $unreadable profile(s) unreadable and left out:"
+  grep "invalid instrumentation profile" build/coverage/merge.log
+}
 objects=()
 for program in build/coverage/bin/*; do
   [ -x "$program" ] && [ -f "$program" ] && objects+=(-object "$program")

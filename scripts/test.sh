@@ -21,6 +21,9 @@ stop_displays() {
 }
 trap stop_displays EXIT
 
+# Each stage's heading says how long the command has run, so a slow stage shows in CI's log.
+stage() { echo "=== $* (at $((SECONDS / 60)) min $((SECONDS % 60)) s)"; }
+
 # Wine runs 32-bit programs only where the kernel runs 32-bit Linux programs; some kernels are
 # booted with that switched off. There the Win32 tests run under Wine in an emulated machine with
 # a kernel of its own (scripts/wine-vm.sh), every one of them but the two that need no Wine.
@@ -40,10 +43,10 @@ on_this_machine='^(plugin_exports|analysis_cannot_include_platform)$'
 
 # The Win32 build's determinism test compares with the native program, so native goes first.
 for preset in native win32 native-asan; do
-  echo "=== $preset: configure and build"
+  stage "$preset: configure and build"
   cmake --preset "$preset" >/dev/null
   cmake --build --preset "$preset"
-  echo "=== $preset: test"
+  stage "$preset: test"
   if [ "$preset" = win32 ] && [ "$wine_runs" = emulated ]; then
     ctest --preset "$preset" -R "$on_this_machine"
     wait "$prepare_pid" || {
@@ -56,16 +59,17 @@ for preset in native win32 native-asan; do
   fi
 done
 
-echo "=== fuzz: configure and build"
+stage "fuzz: configure and build"
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz --target fuzz_host_calls fuzz_frames fuzz_cast_walk fuzz_reload \
   fuzz_image_file fuzz_webcam_frames fuzz_at_options fuzz_video_file
-echo "=== fuzz: run"
+stage "fuzz: run"
 fuzz/run.sh 6
 
-echo "=== coverage: the native suite and the fuzz corpus over src/"
+stage "coverage: the native suite and the fuzz corpus over src/"
 scripts/coverage.sh >build/coverage.log 2>&1 || {
   tail -60 build/coverage.log
   exit 1
 }
-tail -1 build/coverage.log
+grep "^coverage" build/coverage.log
+stage "done"
