@@ -36,8 +36,11 @@ enum CaptureMessage : std::uint32_t {
 };
 
 struct DriverBehaviour {
-  bool installed = true;       // false: no capture driver at all
-  bool describable = true;     // false: the driver description cannot be read
+  bool installed = true;    // false: no capture driver at all
+  bool describable = true;  // false: the driver description cannot be read
+  // Above 0: the description is this many letters (longDescriptionLetter), and the driver fills
+  // a buffer too small for it to the last byte with no terminator, as a careless driver may.
+  int longDescription = 0;
   bool refuseConnect = false;  // the driver is there but will not connect
   // The format is refused until the source dialog has been shown this many times; negative:
   // refused for ever.
@@ -49,6 +52,8 @@ struct DriverBehaviour {
   // runs that want the frames and not their pace (replays, soaks).
   bool keepsPreviewRate = true;
 };
+
+constexpr char longDescriptionLetter(int index) { return static_cast<char>('a' + index % 26); }
 
 // What the driver saw, for tests to read back.
 struct CaptureMessageRecord {

@@ -83,7 +83,9 @@ InstanceHeader* Host::createInstance(const Guid& classId, Result* createResult) 
   };
   header->ops = &kOps;
   header->reserved4 = record;
-  header->hostCallback = &callback_;
+  header->hostCallback = callbackGiven_ == CallbackGiven::whole  ? &callback_
+                         : callbackGiven_ == CallbackGiven::none ? nullptr
+                                                                 : &tableless_;
   header->allocator = &allocator;
   header->reserved16[0] = header->reserved16[1] = 0;
   instances_.insert(record);

@@ -44,6 +44,11 @@ class Host {
   void offerAllServices() { refused_.clear(); }
   int serviceRequests(const Guid& id) const;
 
+  // The hostCallback the next instances' headers get: the host's own, none at all, or one whose
+  // operation table is null, as a broken host might hand out.
+  enum class CallbackGiven : std::uint8_t { whole, none, withoutTable };
+  void giveCallback(CallbackGiven given) { callbackGiven_ = given; }
+
   Plugin& plugin;
   Ledger ledger;
   Allocator allocator;
@@ -68,6 +73,8 @@ class Host {
   void destroy(Instance* record);
 
   Callback callback_;
+  HostCallback tableless_{};
+  CallbackGiven callbackGiven_ = CallbackGiven::whole;
   std::map<GuidKey, Unknown*> services_;
   std::map<GuidKey, int> requests_;
   std::set<GuidKey> refused_;

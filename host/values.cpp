@@ -243,6 +243,7 @@ struct ValueCalls {
       return kHostFailure;
     }
     --found->image->locks;
+    if (!found->image->guardIntact()) ++v.imageOverruns;
     return kOk;
   }
 #undef KINETISCAN_ENTER

@@ -3,7 +3,9 @@
 // ImageServices). Every service position can be made to fail, and every call is counted.
 #pragma once
 
+#include <algorithm>
 #include <array>
+#include <cstring>
 #include <map>
 #include <memory>
 #include <string>
@@ -33,10 +35,38 @@ constexpr std::int32_t kValueColour = 18;
 // What this host answers when it cannot do what was asked.
 constexpr Result kHostFailure = code(0x8004F001u);
 
+// Storage with a guard band past its end that nobody may write, so that a write past an image's
+// last row shows in a plain build's tests, not only under AddressSanitizer.
+template <class T>
+struct GuardedAllocator {
+  using value_type = T;
+  static constexpr std::size_t kGuardBytes = 64;
+  static constexpr unsigned char kGuardByte = 0xE7;
+  GuardedAllocator() = default;
+  template <class U>
+  explicit GuardedAllocator(const GuardedAllocator<U>&) {}
+  T* allocate(std::size_t count) {
+    auto* bytes = static_cast<unsigned char*>(::operator new(count * sizeof(T) + kGuardBytes));
+    std::memset(bytes + count * sizeof(T), kGuardByte, kGuardBytes);
+    return reinterpret_cast<T*>(bytes);
+  }
+  void deallocate(T* storage, std::size_t) { ::operator delete(storage); }
+  static bool guardIntact(const T* storage, std::size_t count) {
+    const auto* guard = reinterpret_cast<const unsigned char*>(storage + count);
+    return std::all_of(guard, guard + kGuardBytes, [](unsigned char b) { return b == kGuardByte; });
+  }
+  friend bool operator==(const GuardedAllocator&, const GuardedAllocator&) { return true; }
+};
+
 struct Image {
   std::int32_t width = 0, height = 0, depth = 0;
-  std::vector<unsigned char> pixels;  // 4 bytes per pixel, as the plug-in writes them
+  // 4 bytes per pixel, as the plug-in writes them.
+  std::vector<unsigned char, GuardedAllocator<unsigned char>> pixels;
   int locks = 0;
+  bool guardIntact() const {
+    return pixels.data() == nullptr ||
+           GuardedAllocator<unsigned char>::guardIntact(pixels.data(), pixels.capacity());
+  }
 };
 
 struct Value {
@@ -97,6 +127,8 @@ class Values {
   ServiceLog valueLog, listLog, colorLog, imageLog;
   // Every byte of the pixels of an image made through ImageServices 17.
   std::uint8_t newImageFill = 0;
+  // Unlocks (ImageServices 19) that found bytes written past the image's end.
+  int imageOverruns = 0;
 
  private:
   struct Services;

@@ -89,7 +89,12 @@ extern "C" BOOL capGetDriverDescriptionA(UINT driverIndex, LPSTR name, int nameS
                                          int versionSize) {
   const kinetiscan::camera::DriverBehaviour& behaviour = rig().behaviour;
   if (driverIndex != 0 || !behaviour.installed || !behaviour.describable) return FALSE;
-  if (name != nullptr && nameSize > 0) {
+  if (name != nullptr && nameSize > 0 && behaviour.longDescription > 0) {
+    const int length = behaviour.longDescription;
+    for (int i = 0; i < nameSize && i <= length; ++i) {
+      name[i] = i < length ? kinetiscan::camera::longDescriptionLetter(i) : '\0';
+    }
+  } else if (name != nullptr && nameSize > 0) {
     std::strncpy(name, kDriverName, static_cast<std::size_t>(nameSize - 1));
     name[nameSize - 1] = '\0';
   }

@@ -39,7 +39,7 @@ Result KINETISCAN_CALL memberRect(Self*, HostRect* rect) {
 
 Result KINETISCAN_CALL newSpriteActor(Self* self, void** out) {
   HostCallback* callback = ownerOf(self)->hostCallback;
-  if (out == nullptr || callback == nullptr) return kNoInterface;
+  if (out == nullptr || callback == nullptr || callback->ops == nullptr) return kNoInterface;
   void* actor = nullptr;
   const Result result = callback->ops->createInstance(callback, &kSpriteActorClassId,
                                                       &kSpriteActorInterfaceId, &actor);

@@ -164,6 +164,21 @@ TEST_F(CaptureSessionTest, TheDriversNameTitlesTheCaptureWindowWhenItCanBeRead) 
   ASSERT_TRUE(control::windowInfo(captureSession().captureWindow, &capture));
   EXPECT_EQ(capture.title, "") << "an unreadable description gives an empty name";
   EXPECT_EQ(control::captureRecord().connects, 2) << "and the driver still connects";
+  closeCaptureSession();
+
+  // The longest name the session keeps is 99 letters, however the driver ends what it wrote.
+  for (const int length : {99, 100, 300}) {
+    SCOPED_TRACE(length);
+    behaviour_.describable = true;
+    behaviour_.longDescription = length;
+    reinstall();
+    openCaptureSession();
+    ASSERT_TRUE(control::windowInfo(captureSession().captureWindow, &capture));
+    std::string expected;
+    for (int i = 0; i < 99; ++i) expected += camera::longDescriptionLetter(i);
+    EXPECT_EQ(capture.title, expected);
+    closeCaptureSession();
+  }
 }
 
 TEST_F(CaptureSessionTest, RefusedFormatCancelledGoesOnInTheDriversOwnFormat) {

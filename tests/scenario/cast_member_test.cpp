@@ -171,18 +171,34 @@ TEST_F(CastMember, CaptureBoxesOfALaterOpenHaveTheirOwners) {
   host_->releaseInstance(other);
 }
 
-TEST_F(CastMember, ARefusedServiceIsNeverCalled) {
-  host_->refuseService(kValueServicesId);
-  host_->refuseService(kImageServicesId);
-  member_ = createMember();
-  ASSERT_NE(member_, nullptr) << "create succeeds whatever the host refuses";
-  HostValue out{};
-  EXPECT_EQ(member_->ops->getProperty(member_, 1, &out), kNoInterface);
-  EXPECT_EQ(member_->ops->callMethod(member_, 1, 1, &out, &out), kNoInterface);
-  addOurCast();
-  EXPECT_EQ(deliver({uniformFrame(50), uniformFrame(60)}), 2) << "the scan does nothing";
-  EXPECT_EQ(world_->movies.walkSteps, 0);
-  destroyMember(member_);
+// Whatever the host withholds (two services, or its callback itself), create succeeds and
+// nothing is called through an interface that was not given.
+TEST_F(CastMember, WhatTheHostWithholdsIsNeverCalled) {
+  using Given = host::Host::CallbackGiven;
+  for (const Given given : {Given::whole, Given::none, Given::withoutTable}) {
+    SCOPED_TRACE(static_cast<int>(given));
+    host_->giveCallback(given);
+    if (given == Given::whole) {
+      host_->refuseService(kValueServicesId);
+      host_->refuseService(kImageServicesId);
+    }
+    member_ = createMember();
+    ASSERT_NE(member_, nullptr) << "create succeeds whatever the host withholds";
+    HostValue out{};
+    EXPECT_EQ(member_->ops->getProperty(member_, 1, &out), kNoInterface);
+    EXPECT_EQ(member_->ops->callMethod(member_, 1, 1, &out, &out), kNoInterface);
+    void* actor = nullptr;
+    if (given != Given::whole) {
+      EXPECT_EQ(member_->ops->newSpriteActor(member_, &actor), kNoInterface);
+      EXPECT_EQ(actor, nullptr);
+    }
+    addOurCast();
+    EXPECT_EQ(deliver({uniformFrame(50), uniformFrame(60)}), 2) << "the scan does nothing";
+    EXPECT_EQ(world_->movies.walkSteps, 0);
+    destroyMember(member_);
+    host_->offerAllServices();
+  }
+  host_->giveCallback(Given::whole);
 }
 
 }  // namespace

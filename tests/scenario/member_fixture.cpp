@@ -47,6 +47,7 @@ void MemberScenario::TearDown() {
     destroyMember(member_);
   }
   EXPECT_EQ(world_->values.liveValues(), 0u) << "every value released";
+  EXPECT_EQ(world_->values.imageOverruns, 0) << "nothing written past an image's end";
   world_.reset();
   EXPECT_EQ(standin::liveWindowCount(), 0) << "every window destroyed";
   standin::resetForTest();

@@ -255,7 +255,7 @@ TEST_F(MemberBeforeFrames, FrameImagesKeepTheHostsPixels) {
   for (const char* name : {"image", "cameraimage"}) {
     HostValue image{};
     ASSERT_EQ(get(name, &image), kOk) << name;
-    const std::vector<unsigned char>& pixels = valueOf(image).image->pixels;
+    const auto& pixels = valueOf(image).image->pixels;
     EXPECT_EQ(std::count(pixels.begin(), pixels.end(), 0x5A), 76800) << name;
     release(image);
   }

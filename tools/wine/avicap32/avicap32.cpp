@@ -89,7 +89,15 @@ extern "C" BOOL WINAPI capGetDriverDescriptionA(UINT driverIndex, LPSTR name, in
                                                 LPSTR version, int versionSize) {
   const auto& behaviour = rig().behaviour;
   if (driverIndex != 0 || !behaviour.installed || !behaviour.describable) return FALSE;
-  if (name != nullptr && nameSize > 0) lstrcpynA(name, "Kinetiscan simulated camera", nameSize);
+  if (name != nullptr && nameSize > 0 && behaviour.longDescription > 0) {
+    // A careless driver: the buffer filled to its end, with no terminator if the name is longer.
+    const int length = behaviour.longDescription;
+    for (int i = 0; i < nameSize && i <= length; ++i) {
+      name[i] = i < length ? kinetiscan::camera::longDescriptionLetter(i) : '\0';
+    }
+  } else if (name != nullptr && nameSize > 0) {
+    lstrcpynA(name, "Kinetiscan simulated camera", nameSize);
+  }
   if (version != nullptr && versionSize > 0) lstrcpynA(version, "1.0", versionSize);
   return TRUE;
 }
