@@ -56,6 +56,7 @@ class OscSink : public FrameSink {
     return true;  // a listener that is not there is no failure of the run: sends are counted
   }
   bool close(const FrameOutput&, RunFigures* figures, std::string*) override {
+    osc_.finish();
     figures->osc = osc_.report();
     return true;
   }

@@ -76,7 +76,17 @@ void OscSender::send(const FrameRecord& record, double seconds) {
   }
   messages_ += static_cast<long>(body.size());
   present_ = present;
+  lastWallMicros_ = record.wallMicros;
   sendBundles(oscTimeTag(record.wallMicros), {}, body, {}, targets_);
+}
+
+void OscSender::finish() {
+  if (targets_.empty() || present_.empty()) return;
+  std::vector<OscItem> body;
+  for (std::int32_t id : present_) body.push_back(idMessage("/kinetiscan/leave", id));
+  messages_ += static_cast<long>(body.size());
+  present_.clear();
+  sendBundles(oscTimeTag(lastWallMicros_), {}, body, {}, targets_);
 }
 
 std::string OscSender::report() const {

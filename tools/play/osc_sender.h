@@ -31,12 +31,16 @@ class OscSender {
   // new id, /kinetiscan/region per region, /kinetiscan/leave per id gone. A listener that is
   // not there is no failure of the run: sends are counted, and failed ones with them.
   void send(const FrameRecord& record, double seconds);
+  // After the last frame: /kinetiscan/leave for every id still present, so that a receiver that
+  // follows enter and leave keeps nothing of a run that has ended. Tagged as the last frame.
+  void finish();
   // What was sent to each destination, for the summary.
   std::string report() const;
 
  private:
   std::vector<std::unique_ptr<UdpTarget>> targets_;
   std::set<std::int32_t> present_;
+  std::int64_t lastWallMicros_ = 0;
   long messages_ = 0;
 };
 

@@ -22,6 +22,7 @@ class TuioSink : public FrameSink {
     return true;  // as with OSC, a receiver that is not there is no failure of the run
   }
   bool close(const FrameOutput&, RunFigures* figures, std::string*) override {
+    tuio_.finish();
     figures->tuio = tuio_.report();
     return true;
   }
@@ -39,15 +40,29 @@ bool TuioSender::open(const std::string& host, const std::string& port, std::str
   return true;
 }
 
+namespace {
+
+lo_message stringMessage(const char* first, const char* second = nullptr) {
+  lo_message message = lo_message_new();
+  if (message != nullptr) {
+    lo_message_add_string(message, first);
+    if (second != nullptr) lo_message_add_string(message, second);
+  }
+  return message;
+}
+
+lo_message frameSequence(std::int32_t number) {
+  lo_message fseq = stringMessage("fseq");
+  if (fseq != nullptr) lo_message_add_int32(fseq, number);
+  return fseq;
+}
+
+}  // namespace
+
 void TuioSender::send(const FrameRecord& record) {
   const std::size_t count = std::min(record.centres.size(), record.rects.size());
   const double seconds = record.capturedMs / 1000;
-  lo_message source = lo_message_new(), alive = lo_message_new(), fseq = lo_message_new();
-  if (source != nullptr) {
-    lo_message_add_string(source, "source");
-    lo_message_add_string(source, "kinetiscan-play");
-  }
-  if (alive != nullptr) lo_message_add_string(alive, "alive");
+  lo_message source = stringMessage("source", "kinetiscan-play"), alive = stringMessage("alive");
   std::map<std::int32_t, Motion> now;
   std::vector<OscItem> sets;
   for (std::size_t i = 0; i < count; ++i) {
@@ -80,12 +95,19 @@ void TuioSender::send(const FrameRecord& record) {
     sets.push_back(OscItem{kBlob, set});
   }
   last_ = std::move(now);
-  if (fseq != nullptr) {
-    lo_message_add_string(fseq, "fseq");
-    lo_message_add_int32(fseq, record.frame + 1);
-  }
+  lastFrame_ = record.frame;
+  lastWallMicros_ = record.wallMicros;
   sendBundles(oscTimeTag(record.wallMicros), {{kBlob, source}, {kBlob, alive}}, sets,
-              {{kBlob, fseq}}, targets_);
+              {{kBlob, frameSequence(record.frame + 1)}}, targets_);
+}
+
+void TuioSender::finish() {
+  if (last_.empty()) return;
+  last_.clear();
+  sendBundles(
+      oscTimeTag(lastWallMicros_),
+      {{kBlob, stringMessage("source", "kinetiscan-play")}, {kBlob, stringMessage("alive")}}, {},
+      {{kBlob, frameSequence(lastFrame_ + 2)}}, targets_);
 }
 
 std::string TuioSender::report() const {

@@ -20,6 +20,8 @@ class TuioSender {
  public:
   bool open(const std::string& host, const std::string& port, std::string* error);
   void send(const FrameRecord& record);
+  // After the last frame: an alive with no session ids, so a client removes the last blobs.
+  void finish();
   std::string report() const;
 
  private:
@@ -28,6 +30,8 @@ class TuioSender {
   };
   std::vector<std::unique_ptr<UdpTarget>> targets_;
   std::map<std::int32_t, Motion> last_;  // per session id, its centre when last sent
+  std::int32_t lastFrame_ = 0;
+  std::int64_t lastWallMicros_ = 0;
 };
 
 // The sink over a TuioSender; null with the reason when the target cannot be opened.
