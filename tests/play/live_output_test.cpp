@@ -283,15 +283,7 @@ TEST_F(LiveOutput, TheWindowShowsTheStageScaledUpAndEscapeEndsTheRunKeepingIt) {
       std::this_thread::sleep_for(std::chrono::milliseconds(100));
       if (Window now = findWindow(server, "kinetiscan-play"); now != 0) window = now;
     }
-    XKeyEvent key{};
-    key.type = KeyPress;
-    key.display = server;
-    key.window = window;
-    key.root = DefaultRootWindow(server);
-    key.keycode = XKeysymToKeycode(server, XK_Escape);
-    key.same_screen = True;
-    XSendEvent(server, window, True, KeyPressMask, reinterpret_cast<XEvent*>(&key));
-    XFlush(server);
+    pressKey(server, "kinetiscan-play", XK_Escape);
   }
   run.join();  // a run not stopped ends by itself after its 600 frames
   ::unsetenv("DISPLAY");

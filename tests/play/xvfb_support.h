@@ -11,6 +11,7 @@
 // Last: Xlib's macros (None, Bool, Status) would clash with names in the headers above.
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
+#include <X11/extensions/XTest.h>
 
 namespace kinetiscan::play {
 
@@ -88,23 +89,17 @@ inline int greyPixelsBelow(Display* display, Window window, int top) {
 // A window may go between listing and asking; Xlib's default would end the test at that.
 inline int ignoreXError(Display*, XErrorEvent*) { return 0; }
 
-// A press and a release of the key through XSendEvent (the XTest client library is not
-// installed), to the window of that name on screen now: a loaded machine has seen the window
-// replaced.
+// A press and a release of the key as the keyboard would give them (XTest), to the window of
+// that name on screen now, given the input focus first: a loaded machine has seen the window
+// replaced, and without a window manager nobody else gives it the focus.
 inline void pressKey(Display* display, const char* name, KeySym symbol) {
   XSetErrorHandler(ignoreXError);
   const Window window = findMappedWindow(display, name);
-  for (const int type : {KeyPress, KeyRelease}) {
-    XKeyEvent key{};
-    key.type = type;
-    key.display = display;
-    key.window = window;
-    key.root = DefaultRootWindow(display);
-    key.keycode = XKeysymToKeycode(display, symbol);
-    key.same_screen = True;
-    XSendEvent(display, window, True, type == KeyPress ? KeyPressMask : KeyReleaseMask,
-               reinterpret_cast<XEvent*>(&key));
-  }
+  if (window != 0) XSetInputFocus(display, window, RevertToPointerRoot, CurrentTime);
+  XSync(display, False);
+  const KeyCode code = XKeysymToKeycode(display, symbol);
+  XTestFakeKeyEvent(display, code, True, CurrentTime);
+  XTestFakeKeyEvent(display, code, False, CurrentTime);
   XFlush(display);
 }
 
