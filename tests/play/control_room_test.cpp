@@ -174,7 +174,7 @@ TEST_F(ControlRoom, SettingsFilesAreCheckedAndTheCommandLineWinsOverThem) {
 TEST_F(ControlRoom, WindowKeysChangeTheMemberPauseStepAndKeepTheSettings) {
   const std::string display = startXvfb();
   ASSERT_NE(display, "") << "Xvfb did not start: " << read("xvfb.log");
-  Display* server = XOpenDisplay(display.c_str());
+  Display* server = openDisplay(display);
   ASSERT_NE(server, nullptr);
   int code = -1;
   std::thread run([&] {
@@ -194,7 +194,6 @@ TEST_F(ControlRoom, WindowKeysChangeTheMemberPauseStepAndKeepTheSettings) {
   if (window != 0) {
     waitForFrames(20);  // the discs are in
     // The control lines are drawn under the labelled stage, in the window alone.
-    XSetErrorHandler(ignoreXError);
     const Window shown = findMappedWindow(server, kTitle);
     XWindowAttributes attributes{};
     XGetWindowAttributes(server, shown, &attributes);

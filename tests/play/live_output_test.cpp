@@ -240,10 +240,8 @@ Picture screenshot(Display* display, Window window) {
 TEST_F(LiveOutput, TheWindowShowsTheStageScaledUpAndEscapeEndsTheRunKeepingIt) {
   const std::string display = startXvfb();
   ASSERT_NE(display, "") << "Xvfb did not start: " << read("xvfb.log");
-  Display* server = XOpenDisplay(display.c_str());
+  Display* server = openDisplay(display);
   ASSERT_NE(server, nullptr);
-  XSetErrorHandler(ignoreXError);
-  XSetErrorHandler(ignoreXError);
 
   // Without a display, one clear line and nothing written.
   const std::string command = "cd '" + folder_.string() +

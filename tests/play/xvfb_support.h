@@ -42,6 +42,15 @@ class XvfbFolder : public ScratchFolder {
   }
 };
 
+// A window may go between listing and asking; Xlib's default would end the test at that.
+inline int ignoreXError(Display*, XErrorEvent*) { return 0; }
+
+// A connection to the test's X server that outlives windows going away under it.
+inline Display* openDisplay(const std::string& name) {
+  XSetErrorHandler(ignoreXError);
+  return XOpenDisplay(name.c_str());
+}
+
 // The last mapped top-level window of that name (a replaced window lies below its successor), or 0.
 inline Window findMappedWindow(Display* display, const char* name) {
   Window root, parent, *children = nullptr, found = 0;
@@ -86,14 +95,10 @@ inline int greyPixelsBelow(Display* display, Window window, int top) {
   return count;
 }
 
-// A window may go between listing and asking; Xlib's default would end the test at that.
-inline int ignoreXError(Display*, XErrorEvent*) { return 0; }
-
 // A press and a release of the key as the keyboard would give them (XTest), to the window of
 // that name on screen now, given the input focus first: a loaded machine has seen the window
 // replaced, and without a window manager nobody else gives it the focus.
 inline void pressKey(Display* display, const char* name, KeySym symbol) {
-  XSetErrorHandler(ignoreXError);
   const Window window = findMappedWindow(display, name);
   if (window != 0) XSetInputFocus(display, window, RevertToPointerRoot, CurrentTime);
   XSync(display, False);
