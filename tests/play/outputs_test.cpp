@@ -233,6 +233,8 @@ TEST_F(Outputs, BundlesCarryEachFrameAtItsCaptureTimeToEveryReceiver) {
     }
     EXPECT_EQ(got, expected);
     EXPECT_EQ(bundle.messages[0].arguments[0].number, record["frame"].get<int>());
+    EXPECT_NEAR(bundle.messages[0].arguments[1].number, record["t_ms"].get<double>() / 1000, 2e-6)
+        << "the frame's time is when it was delivered, as t_ms";
     present = now;
   }
   EXPECT_GT(merges, 0) << "the crossing scene merges regions";
@@ -277,7 +279,7 @@ TEST(OscEnterLeave, IdsEnterAndLeaveOnceEachThroughAMerge) {
       record.centres.push_back(HostPoint{60, 80});
       record.rects.push_back(HostRect{50, 90, 70, 70});
     }
-    osc.send(record, 0);
+    osc.send(record);
   }
   osc.finish();  // the run ends: id 4 leaves
   osc.finish();  // and nothing is left to leave

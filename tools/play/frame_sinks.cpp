@@ -52,7 +52,7 @@ class OscSink : public FrameSink {
     return true;
   }
   bool add(const FrameOutput& frame, std::string*) override {
-    osc_.send(frame.record, frame.seconds);
+    osc_.send(frame.record);
     return true;  // a listener that is not there is no failure of the run: sends are counted
   }
   bool close(const FrameOutput&, RunFigures* figures, std::string*) override {

@@ -55,14 +55,15 @@ bool OscSender::open(const std::string& host, const std::string& port, std::stri
   return true;
 }
 
-void OscSender::send(const FrameRecord& record, double seconds) {
+void OscSender::send(const FrameRecord& record) {
   if (targets_.empty()) return;
   const std::size_t count = std::min(record.centres.size(), record.rects.size());
   std::vector<OscItem> body;
   lo_message frame = lo_message_new();
   if (frame != nullptr) {
     lo_message_add_int32(frame, record.frame);
-    lo_message_add_float(frame, static_cast<float>(seconds));
+    // When the source delivered the frame, as t_ms and the bundle's time tag have it.
+    lo_message_add_float(frame, static_cast<float>(record.capturedMs / 1000));
     lo_message_add_int32(frame, static_cast<std::int32_t>(count));
   }
   body.push_back(OscItem{"/kinetiscan/frame", frame});

@@ -30,7 +30,7 @@ class OscSender {
   // One bundle tagged with the frame's capture time: /kinetiscan/frame, /kinetiscan/enter per
   // new id, /kinetiscan/region per region, /kinetiscan/leave per id gone. A listener that is
   // not there is no failure of the run: sends are counted, and failed ones with them.
-  void send(const FrameRecord& record, double seconds);
+  void send(const FrameRecord& record);
   // After the last frame: /kinetiscan/leave for every id still present, so that a receiver that
   // follows enter and leave keeps nothing of a run that has ended. Tagged as the last frame.
   void finish();
