@@ -79,6 +79,7 @@ void resetForTest() {
   resetWindowsForTest();
   resetCameraForTest();
   failMemoryDcs(0);
+  holdLeftoversInNewBitmaps(false);
 }
 
 }  // namespace kinetiscan::standin

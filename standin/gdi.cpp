@@ -148,9 +148,12 @@ std::uint32_t mix(int rop2, std::uint32_t pen, std::uint32_t target) {
 namespace kinetiscan::standin {
 namespace {
 int memoryDcFailures = 0;
+bool leftovers = false;
 }  // namespace
 
 void failMemoryDcs(int count) { memoryDcFailures = count; }
+void holdLeftoversInNewBitmaps(bool on) { leftovers = on; }
+bool newBitmapsHoldLeftovers() { return leftovers; }
 
 int liveGdiObjects() {
   int count = 0;
@@ -192,6 +195,17 @@ extern "C" BOOL DeleteDC(HDC handle) {
   return TRUE;
 }
 
+// Wine's GDI and this one hand out cleared bitmaps, but the platform promises nothing of what a
+// new bitmap holds: on request they hold leftovers, a pattern that is never black.
+static void fillWithLeftovers(Bitmap& bitmap) {
+  bitmap.pixels.resize(static_cast<std::size_t>(bitmap.width) * bitmap.height);
+  if (!kinetiscan::standin::newBitmapsHoldLeftovers()) return;  // value-initialised: cleared
+  for (std::size_t i = 0; i < bitmap.pixels.size(); ++i) {
+    const auto word = static_cast<std::uint32_t>(0x9E3779B9u * (i + 1));
+    bitmap.pixels[i] = bitmap.bitsPerPixel == 1 ? (word >> 31) : word;
+  }
+}
+
 extern "C" HBITMAP CreateCompatibleBitmap(HDC handle, int width, int height) {
   Dc* dc = findDc(handle);
   if (dc == nullptr || width < 0 || height < 0) return nullptr;
@@ -201,8 +215,7 @@ extern "C" HBITMAP CreateCompatibleBitmap(HDC handle, int width, int height) {
   if (static_cast<long long>(width) * height > (1LL << 28)) return nullptr;
   auto* bitmap = new (std::nothrow) Bitmap(width, height, depth);
   if (bitmap == nullptr) return nullptr;
-  // Value-initialised, so cleared with one memset rather than a fill loop.
-  bitmap->pixels.resize(static_cast<std::size_t>(width) * height);
+  fillWithLeftovers(*bitmap);
   addObject(bitmap);
   return reinterpret_cast<HBITMAP>(bitmap);
 }
@@ -225,7 +238,7 @@ extern "C" HBITMAP CreateDIBSection(HDC, const BITMAPINFO* info, UINT usage, voi
   if (static_cast<long long>(width) * height > (1LL << 28)) return nullptr;
   auto* bitmap = new (std::nothrow) Bitmap(width, height, 32);
   if (bitmap == nullptr) return nullptr;
-  bitmap->pixels.resize(static_cast<std::size_t>(width) * height);
+  fillWithLeftovers(*bitmap);
   addObject(bitmap);
   *bits = bitmap->pixels.data();
   return reinterpret_cast<HBITMAP>(bitmap);

@@ -9,4 +9,8 @@ int liveGdiObjects();
 // The next `count` memory device contexts asked for (CreateCompatibleDC) are refused.
 void failMemoryDcs(int count);
 
+// New bitmaps hold a pattern instead of black, as the platform may give them.
+void holdLeftoversInNewBitmaps(bool on);
+bool newBitmapsHoldLeftovers();
+
 }  // namespace kinetiscan::standin

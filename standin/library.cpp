@@ -68,6 +68,11 @@ bool failMemoryDcCreations(int count) {
   return true;
 }
 
+bool dirtyNewBitmaps(bool on) {
+  holdLeftoversInNewBitmaps(on);
+  return true;
+}
+
 LibraryRange libraryRange(HMODULE module) {
   link_map* map = nullptr;
   if (module == nullptr || dlinfo(module, RTLD_DI_LINKMAP, &map) != 0 || map == nullptr) {

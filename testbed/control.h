@@ -75,6 +75,9 @@ bool liveGdiObjectCount(int* count);
 // The next `count` memory device contexts asked for are refused; false where the platform's GDI
 // cannot be made to refuse.
 bool failMemoryDcCreations(int count);
+// New bitmaps hold leftovers (a pattern, never black) until turned off; false where the
+// platform's GDI cannot be made to.
+bool dirtyNewBitmaps(bool on);
 
 // The address range a loaded library occupies. After the library is unloaded, reserveRange takes
 // the range, so that loading it again must place it elsewhere; false when the range is still in

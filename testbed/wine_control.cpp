@@ -310,6 +310,7 @@ bool defaultProcessingCount(unsigned message, std::uintptr_t wParam, int* count)
 // Wine does not count a process's GDI objects (GetGuiResources answers 0).
 bool liveGdiObjectCount(int*) { return false; }
 bool failMemoryDcCreations(int) { return false; }
+bool dirtyNewBitmaps(bool) { return false; }
 
 LibraryRange libraryRange(HMODULE module) {
   if (module == nullptr) return LibraryRange{0, 0};

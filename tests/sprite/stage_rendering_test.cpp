@@ -31,6 +31,9 @@ class StageRendering : public SpriteTest {
  protected:
   void SetUp() override {
     SpriteTest::SetUp();
+    // A panel mixes into what its cache held before: that must be black, whatever a new bitmap
+    // holds. (Where the GDI cannot be made to give leftovers, its bitmaps come cleared.)
+    standin::dirtyNewBitmaps(true);
     movies_->setSpriteColour(kSpriteNumber, 255, 0, 0);
     AnalysisState& state = analysisState();
     fillPlane(state.cameraPlane, 0);
@@ -39,6 +42,11 @@ class StageRendering : public SpriteTest {
     fillPlane(state.globsPlane, 150);
     actor_ = makeActor();
     ASSERT_NE(actor_, nullptr);
+  }
+
+  void TearDown() override {
+    standin::dirtyNewBitmaps(false);
+    SpriteTest::TearDown();
   }
 
   host::Surface& backdropSurface(int width = kWidth, int height = kHeight) {
