@@ -70,16 +70,12 @@ void setConstants(const PixelPass& pass) {
 }
 
 // The floats that the two ends of an interval around the sum, worked with the reciprocal, round
-// to, for two components: [low, high] of the result. The interval holds the sum the division
-// gives (see kAdaptationBound).
-[[gnu::always_inline]] inline __m128 reciprocalEnds(const float* retina, const float* camera) {
-  const __m128d old = widened(retina);
-  const __m128d now = widened(camera);
-  const __m128d sum =
-      _mm_add_pd(old, _mm_mul_pd(_mm_sub_pd(now, old), _mm_load_pd(constants.reciprocal)));
-  // (|old| + |camera|) in single, as the bound is stated.
-  const __m128 size = _mm_add_ps(_mm_cvtpd_ps(_mm_andnot_pd(_mm_set1_pd(-0.0), old)),
-                                 _mm_cvtpd_ps(_mm_andnot_pd(_mm_set1_pd(-0.0), now)));
+// to, for the low two components: [low, high] of the result. The interval holds the sum the
+// division gives (see kAdaptationBound); size is |retina| + |camera| in single.
+[[gnu::always_inline]] inline __m128 reciprocalEnds(__m128 retina, __m128 camera, __m128 size) {
+  const __m128d old = _mm_cvtps_pd(retina);
+  const __m128d sum = _mm_add_pd(
+      old, _mm_mul_pd(_mm_sub_pd(_mm_cvtps_pd(camera), old), _mm_load_pd(constants.reciprocal)));
   const __m128d bound = _mm_mul_pd(_mm_cvtps_pd(size), _mm_load_pd(constants.bound));
   return _mm_movelh_ps(_mm_cvtpd_ps(_mm_sub_pd(sum, bound)), _mm_cvtpd_ps(_mm_add_pd(sum, bound)));
 }
@@ -147,8 +143,13 @@ struct Sse2 {
   static Floats adapted(const float* retina, const float* camera) {
     rereadConstants();
     if constexpr (!kByReciprocal) return divided(retina, camera);
-    const __m128 ends01 = reciprocalEnds(retina, camera);
-    const __m128 ends23 = reciprocalEnds(retina + 2, camera + 2);
+    const __m128 r = _mm_loadu_ps(retina);
+    const __m128 c = _mm_loadu_ps(camera);
+    const __m128 magnitude = floats(constants.magnitude);
+    const __m128 size = _mm_add_ps(_mm_and_ps(r, magnitude), _mm_and_ps(c, magnitude));
+    const __m128 ends01 = reciprocalEnds(r, c, size);
+    const __m128 ends23 =
+        reciprocalEnds(_mm_movehl_ps(r, r), _mm_movehl_ps(c, c), _mm_movehl_ps(size, size));
     const __m128 low = _mm_movelh_ps(ends01, ends23);
     const __m128 high = _mm_movehl_ps(ends23, ends01);
     const __m128 same = _mm_and_ps(
