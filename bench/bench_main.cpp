@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "analysis/pixel_pass.h"
 #include "bench_scenes.h"
 
 namespace kinetiscan::bench {
@@ -68,6 +69,16 @@ void printSummary(const SummaryReporter& reporter) {
     }
     std::printf("\n");
   }
+  const char* const paths[] = {"plain", "sse2", "avx2", "avx512"};
+  const kinetiscan::AdaptationCalibration& calibration = kinetiscan::adaptationCalibration();
+  std::printf(
+      "ours/* runs on %s, adapting by %s (calibration, least of each: division %llu, "
+      "reciprocal %llu time-stamp ticks)\n",
+      paths[static_cast<int>(kinetiscan::activePixelPath())],
+      calibration.chosen == kinetiscan::AdaptationMethod::reciprocal ? "the reciprocal"
+                                                                     : "division",
+      static_cast<unsigned long long>(calibration.divisionTicks),
+      static_cast<unsigned long long>(calibration.reciprocalTicks));
   std::printf("regions1022 / discs (ours):");
   printRatio(medianOf(reporter, "ours/regions1022"), medianOf(reporter, "ours/discs"));
   std::printf("\n");

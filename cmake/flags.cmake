@@ -49,12 +49,8 @@ function(kinetiscan_clang_vector_units target)
   endif()
   set(units ${PROJECT_SOURCE_DIR}/src/analysis)
   set(quiet "-Wno-unknown-pragmas")
-  set_source_files_properties(${units}/measurement_avx2.cpp TARGET_DIRECTORY ${target}
-                              PROPERTIES COMPILE_OPTIONS "-mavx2;${quiet}")
-  set_source_files_properties(${units}/measurement_avx512.cpp TARGET_DIRECTORY ${target}
-                              PROPERTIES COMPILE_OPTIONS "-mavx2;-mavx512f;${quiet}")
-  set_source_files_properties(${units}/pixel_pass_avx2.cpp TARGET_DIRECTORY ${target}
+  set_source_files_properties(${units}/kernels_avx2.cpp TARGET_DIRECTORY ${target}
                               PROPERTIES COMPILE_OPTIONS "-mavx2;-mfma;${quiet}")
-  set_source_files_properties(${units}/pixel_pass_avx512.cpp TARGET_DIRECTORY ${target}
+  set_source_files_properties(${units}/kernels_avx512.cpp TARGET_DIRECTORY ${target}
                               PROPERTIES COMPILE_OPTIONS "-mavx2;-mavx512f;-mfma;${quiet}")
 endfunction()

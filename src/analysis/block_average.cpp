@@ -9,8 +9,7 @@
 
 #include "analysis/analysis_state.h"
 #include "analysis/frame_view.h"
-#include "analysis/measurement_rows.h"
-#include "analysis/nearest_rounding.h"
+#include "analysis/kernels.h"
 #include "analysis/pixel_math.h"
 
 namespace kinetiscan {
@@ -66,7 +65,7 @@ Sums sumByteRows(const std::uint8_t* bytes, Span rows, Span columns) {
 Sums sumPlaneRows(const ImagePlane& plane, Span rows, Span columns) {
   std::array<std::uint32_t, kRowValues> totals{};
   for (std::int64_t row = rows.begin; row < rows.end; ++row)
-    addRowOnPath(plane[row][0].data(), totals.data());
+    activeKernels().addRow(plane[row][0].data(), totals.data());
   return columnSums(totals, columns);
 }
 

@@ -8,8 +8,7 @@
 #include <cstdint>
 
 #include "analysis/analysis_state.h"
-#include "analysis/measurement_rows.h"
-#include "analysis/nearest_rounding.h"
+#include "analysis/kernels.h"
 #include "analysis/pixel_math.h"
 
 namespace kinetiscan {
@@ -74,9 +73,10 @@ HostRect colourBounds(int red, int green, int blue, std::int32_t tolerance, bool
   std::int32_t highColumn = -1000;
   std::array<std::uint8_t, kRowValues + kRowSlack> bytes{};
   const NearestRounding nearest;  // the camera rows' conversion to bytes checks with rounding
+  const PixelKernels& kernels = activeKernels();
   for (int row = 0; row < kRows; ++row) {
-    cameraRowToBytesOnPath(state.cameraPlane[row][0].data(), bytes.data());
-    const ColumnSpan span = matchingColumnsOnPath(bytes.data(), test);
+    kernels.cameraRowToBytes(state.cameraPlane[row][0].data(), bytes.data());
+    const ColumnSpan span = kernels.matchingColumns(bytes.data(), test);
     if (span.first < 0) continue;
     if (row < lowRow) lowRow = row;
     highRow = row;

@@ -7,7 +7,6 @@
 #include <cstdint>
 
 #include "analysis/labelling.h"
-#include "analysis/nearest_rounding.h"
 #include "analysis/pixel_math.h"
 #include "analysis/pixel_pass.h"
 

@@ -1,5 +1,6 @@
-// Conversions between frame bytes and plane components. Both targets must round identically,
-// so every step names its precision.
+// The pixel arithmetic: conversions between frame bytes and plane components, the bound of the
+// reciprocal adaptation, and the rounding scope they all run under. Both targets must round
+// identically, so every step names its precision.
 #pragma once
 
 #include <bit>
@@ -10,6 +11,33 @@
 #include "analysis/analysis_state.h"
 
 namespace kinetiscan {
+
+// While it lives, SSE arithmetic rounds to nearest with no flushing of subnormals and every
+// exception masked; the host's state, flags included, comes back at its end. Every entry from the
+// host that does floating point holds one around that work, and only that work: the host's
+// services and windows the plug-in calls meanwhile see the host's own state. The exactness of the
+// conversions and of the vector paths' shortcuts below needs it. Nothing off x86. The x87 unit
+// needs no such care: no code of the plug-in's uses it (see componentToByte and
+// member_properties.cpp for what kept the i686 build off it).
+class NearestRounding {
+ public:
+  NearestRounding();
+  ~NearestRounding();
+  NearestRounding(const NearestRounding&) = delete;
+  NearestRounding& operator=(const NearestRounding&) = delete;
+
+  // The compiler sees the scope's ends as calls that touch no value held in a register, and may
+  // move arithmetic on such values across them: scalar work passes its operands and its result
+  // through here. (Work that reads and writes memory stays inside by itself.)
+  template <class T>
+  static T held(T value) {
+    __asm__ volatile("" : "+m"(value) : : "memory");
+    return value;
+  }
+
+ private:
+  unsigned saved_ = 0;
+};
 
 // The single-precision value nearest 1/255. With it, truncating (component * 255.0) in double
 // gives back every byte exactly.

@@ -1,128 +1,171 @@
-// The plain per-pixel pass, which the vector paths must match bit for bit, and the choice of
-// path at run time: the library is built for SSE2 and only uses wider units it finds.
+// The choice of kernels, made once at first use: the widest path the processor and the system
+// support (the library is built for SSE2 and only uses wider units it finds), and the adaptation
+// method that a short timing of both on that path finds faster.
 #include "analysis/pixel_pass.h"
 
-#include <cmath>
+#include <algorithm>
 #include <cstdint>
+#include <limits>
 
 #include "analysis/analysis_state.h"
 #include "analysis/cpu_features.h"
-#include "analysis/nearest_rounding.h"
+#include "analysis/kernels.h"
 #include "analysis/pixel_math.h"
+
+#if defined(__i386__) || defined(__x86_64__)
+#include <x86intrin.h>
+#endif
 
 namespace kinetiscan {
 namespace {
 
 #if defined(__i386__) || defined(__x86_64__)
-constexpr bool kX86 = true;
+constexpr const PixelKernels* kTables[] = {&kPlainKernels, &kSse2Kernels, &kAvx2Kernels,
+                                           &kAvx512Kernels};
 #else
-constexpr bool kX86 = false;
+constexpr const PixelKernels* kTables[] = {&kPlainKernels, &kPlainKernels, &kPlainKernels,
+                                           &kPlainKernels};
 #endif
 
-// The path in use, or -1 until the processor has been asked.
-constinit int chosenPath = -1;
-
-// Division: on the processors measured so far (an AMD EPYC with AVX-512) the divider keeps up
-// with the frame and either reciprocal method costs more instructions than it saves.
-constinit AdaptationMethod chosenAdaptation = AdaptationMethod::division;
+// The widest supported path, or -1 until the processor has been asked.
+constinit int widestPath = -1;
+// The path in use, or -1 for the widest.
+constinit int forcedPath = -1;
+// A method a test or benchmark forced, or -1 for the calibrated one.
+constinit int forcedMethod = -1;
 
 PixelPath widestSupported() {
-  if (!kX86) return PixelPath::plain;
-  const CpuFeatures features = detectCpuFeatures();
-  if (!features.avx2) return PixelPath::sse2;
-  return features.avx512f ? PixelPath::avx512 : PixelPath::avx2;
+  if (widestPath < 0) {
+#if defined(__i386__) || defined(__x86_64__)
+    const CpuFeatures features = detectCpuFeatures();
+    const PixelPath widest = !features.avx2     ? PixelPath::sse2
+                             : features.avx512f ? PixelPath::avx512
+                                                : PixelPath::avx2;
+#else
+    const PixelPath widest = PixelPath::plain;
+#endif
+    widestPath = static_cast<int>(widest);
+  }
+  return static_cast<PixelPath>(widestPath);
 }
+
+// The calibration's synthetic frame and planes: 1024 pixels, 48 KB, enough to time the pass
+// without the frame's 900 KB of planes.
+constexpr int kCalibrationPixels = 1024;
+constexpr int kCalibrationValues = kCalibrationPixels * kComponents;
+struct CalibrationPlanes {
+  std::uint8_t frame[kCalibrationValues];
+  float camera[kCalibrationValues];
+  float retina[kCalibrationValues];
+  float difference[kCalibrationValues];
+  float globs[kCalibrationValues];
+  std::uint32_t motion[kCalibrationPixels / 32];
+};
+constinit CalibrationPlanes calibrationPlanes{};
+
+#if defined(__i386__) || defined(__x86_64__)
+std::uint64_t ticks() {
+  _mm_lfence();  // the counter is read once the work before has finished
+  const std::uint64_t now = __rdtsc();
+  _mm_lfence();
+  return now;
+}
+
+// The least time of each method over interleaved runs of the pass on a frame like a camera's: a
+// moving pixel in eight, the retina close to the camera, the default parameters.
+AdaptationCalibration calibrate(PixelPath path) {
+  CalibrationPlanes& planes = calibrationPlanes;
+  for (int i = 0; i < kCalibrationValues; ++i) {
+    const auto byte = static_cast<std::uint8_t>((i * 37 + i / 7) & 0xFF);
+    planes.frame[i] = byte;
+    const int offset = (i / kComponents) % 8 == 0 ? 96 : 3;
+    planes.retina[i] = byteToComponent(static_cast<std::uint8_t>(byte + offset));
+  }
+  PixelPass pass{.frame = planes.frame,
+                 .camera = planes.camera,
+                 .retina = planes.retina,
+                 .difference = planes.difference,
+                 .globs = planes.globs,
+                 .motion = planes.motion,
+                 .sensitivity = 0.5f,
+                 .adaptivity = 1000.0f,
+                 .adapts = true,
+                 .pixels = kCalibrationPixels};
+  const NearestRounding nearest;
+  std::uint64_t least[2] = {std::numeric_limits<std::uint64_t>::max(),
+                            std::numeric_limits<std::uint64_t>::max()};
+  constexpr int kRuns = 24;
+  for (int run = 0; run < kRuns; ++run) {
+    for (int method = 0; method < 2; ++method) {
+      pass.byReciprocal = method == 1;
+      const std::uint64_t start = ticks();
+      kTables[static_cast<int>(path)]->pixelPass(pass);
+      least[method] = std::min(least[method], ticks() - start);
+    }
+  }
+  // A margin of a tenth: where the two are about as fast, the division stays.
+  const bool reciprocal = least[1] * 10 < least[0] * 9;
+  return {path, least[0], least[1],
+          reciprocal ? AdaptationMethod::reciprocal : AdaptationMethod::division};
+}
+#else
+AdaptationCalibration calibrate(PixelPath path) { return {path, 0, 0, AdaptationMethod::division}; }
+#endif
 
 }  // namespace
 
-void pixelPassPlain(const PixelPass& pass) {
-  const double sensitivity = static_cast<double>(pass.sensitivity);
-  const double divisor = static_cast<double>(pass.adaptivity);
-  std::uint32_t word = 0;
-  for (int p = 0; p < kPixels; ++p) {
-    float* camera = pass.camera + p * kComponents;
-    float* retina = pass.retina + p * kComponents;
-    float* difference = pass.difference + p * kComponents;
-    if (pass.frame != nullptr) {
-      for (int k = 0; k < kComponents; ++k) {
-        camera[k] = byteToComponent(pass.frame[p * kComponents + k]);
-      }
-    }
-
-    // Difference and mask against the retina as it stood before this frame's adaptation.
-    for (int k = 0; k < kComponents; ++k) difference[k] = std::fabs(retina[k] - camera[k]);
-    const float redGreen = difference[2] + difference[1];
-    const double sum = static_cast<double>(redGreen) + static_cast<double>(difference[0]);
-    const bool moving = sum > sensitivity;  // an unordered sum does not move
-    for (int k = 0; k < kComponents; ++k) pass.globs[p * kComponents + k] = moving ? 1.0f : 0.0f;
-
-    word |= static_cast<std::uint32_t>(moving) << (p % 32);
-    if (p % 32 == 31) {
-      pass.motion[p / 32] = word;
-      word = 0;
-    }
-
-    if (pass.adapts) {
-      for (int k = 0; k < kComponents; ++k) {
-        const double old = static_cast<double>(retina[k]);
-        retina[k] = static_cast<float>(old + (static_cast<double>(camera[k]) - old) / divisor);
-      }
-    }
+const AdaptationCalibration& adaptationCalibration() {
+  // Once a process, the first time a pass or a test asks: not at load, where DllMain would run it
+  // under the loader lock.
+  static constinit bool done = false;
+  static constinit AdaptationCalibration result{};
+  if (!done) {
+    const PixelPath path = widestSupported();
+    result = path == PixelPath::plain
+                 ? AdaptationCalibration{path, 0, 0, AdaptationMethod::division}
+                 : calibrate(path);
+    done = true;
   }
+  return result;
 }
 
 bool pixelPathSupported(PixelPath path) {
-  switch (path) {
-    case PixelPath::plain:
-      return true;
-    case PixelPath::sse2:
-      return kX86;
-    case PixelPath::avx2:
-      return widestSupported() >= PixelPath::avx2;
-    case PixelPath::avx512:
-      return widestSupported() >= PixelPath::avx512;
-  }
-  return false;
+  return path == PixelPath::plain || (path <= PixelPath::avx512 && path <= widestSupported());
 }
 
 PixelPath activePixelPath() {
-  if (chosenPath < 0) chosenPath = static_cast<int>(widestSupported());
-  return static_cast<PixelPath>(chosenPath);
+  return forcedPath >= 0 ? static_cast<PixelPath>(forcedPath) : widestSupported();
 }
 
-void setAdaptationMethodForTest(AdaptationMethod method) { chosenAdaptation = method; }
+const PixelKernels& activeKernels() { return *kTables[static_cast<int>(activePixelPath())]; }
+
+AdaptationMethod activeAdaptationMethod() {
+  if (forcedMethod >= 0) return static_cast<AdaptationMethod>(forcedMethod);
+  return adaptationCalibration().chosen;
+}
 
 void runPixelPass(const PixelPass& given) {
   // The stated arithmetic rounds to nearest and keeps subnormals, whatever the host set; the
   // fused correction of the vector paths relies on it as well.
   const NearestRounding nearest;
   PixelPass pass = given;
-  pass.byReciprocal = chosenAdaptation == AdaptationMethod::reciprocal;
-  switch (activePixelPath()) {
-    case PixelPath::plain:
-      pixelPassPlain(pass);
-      return;
-    case PixelPath::sse2:
-      pixelPassSse2(pass);
-      return;
-    case PixelPath::avx2:
-      pixelPassAvx2(pass);
-      return;
-    case PixelPath::avx512:
-      pixelPassAvx512(pass);
-      return;
-  }
+  pass.byReciprocal = activeAdaptationMethod() == AdaptationMethod::reciprocal;
+  activeKernels().pixelPass(pass);
 }
 
 bool setPixelPathForTest(PixelPath path) {
   if (!pixelPathSupported(path)) return false;
-  chosenPath = static_cast<int>(path);
+  forcedPath = static_cast<int>(path);
   return true;
 }
 
+void setAdaptationMethodForTest(AdaptationMethod method) {
+  forcedMethod = static_cast<int>(method);
+}
+
 void resetPixelPathForTest() {
-  chosenPath = -1;
-  chosenAdaptation = AdaptationMethod::division;
+  forcedPath = -1;
+  forcedMethod = -1;
 }
 
 }  // namespace kinetiscan

@@ -21,6 +21,36 @@ namespace kinetiscan::testing {
 inline constexpr PixelPath kPixelPaths[] = {PixelPath::plain, PixelPath::sse2, PixelPath::avx2,
                                             PixelPath::avx512};
 
+// Whether the processor and the system offer a path, asked of the compiler's runtime rather than of
+// the library: a path the library wrongly refuses then fails a comparison instead of skipping it.
+inline bool processorHas(PixelPath path) {
+#if defined(__i386__) || defined(__x86_64__)
+  const bool avx2 = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
+  switch (path) {
+    case PixelPath::plain:
+    case PixelPath::sse2:
+      return true;
+    case PixelPath::avx2:
+      return avx2;
+    case PixelPath::avx512:
+      return avx2 && __builtin_cpu_supports("avx512f");
+  }
+  return false;
+#else
+  return path == PixelPath::plain;
+#endif
+}
+
+// Forces a path for a comparison: false where the processor lacks it, and a failure where the
+// library does not offer exactly the paths the processor has.
+inline bool forcePath(PixelPath path) {
+  const bool has = processorHas(path);
+  const bool forced = setPixelPathForTest(path);
+  EXPECT_EQ(forced, has) << "path " << static_cast<int>(path)
+                         << " offered by the library: " << forced << ", by the processor: " << has;
+  return forced && has;
+}
+
 // A plane component for the conversion to 8-bit values: mostly a frame byte's, otherwise one just
 // off it or one from either side of each edge the conversion treats apart (32 bits once scaled,
 // the infinities, NaN, signed zero, values outside 0..1 whose low byte wraps).

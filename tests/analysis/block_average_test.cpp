@@ -128,7 +128,7 @@ TEST_F(BlockAverageTest, EveryPathMatchesThePlainLoop) {
            {BlockSource::frame, BlockSource::retina, BlockSource::difference}) {
         const ColourRecord want = blockAveragePlain(source, rect, testFrame());
         for (PixelPath path : kPixelPaths) {
-          if (!setPixelPathForTest(path)) continue;
+          if (!forcePath(path)) continue;
           const ColourRecord got = blockAverage(source, rect, testFrame());
           ASSERT_TRUE(want.red == got.red && want.green == got.green && want.blue == got.blue &&
                       want.extra == got.extra)

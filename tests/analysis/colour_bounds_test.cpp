@@ -144,7 +144,7 @@ TEST_F(ColourBoundsTest, EveryPathMatchesThePlainLoop) {
       for (bool invert : {false, true}) {
         const HostRect want = colourBoundsPlain(red, green, blue, tolerance, invert);
         for (PixelPath path : kPixelPaths) {
-          if (!setPixelPathForTest(path)) continue;
+          if (!forcePath(path)) continue;
           const HostRect got = colourBounds(red, green, blue, tolerance, invert);
           ASSERT_TRUE(want.top == got.top && want.left == got.left && want.bottom == got.bottom &&
                       want.right == got.right)
@@ -172,7 +172,7 @@ TEST_F(ColourBoundsTest, EveryPathLeavesTheHostsFloatingPointStateAsItWas) {
   // Rounding down, then toward zero, both with flush-to-zero and denormals-are-zero, and a flag up.
   for (unsigned host : {(normal & ~0x6000u) | 0x2000u | 0x8040u | 0x20u, normal | 0xE060u}) {
     for (PixelPath path : kPixelPaths) {
-      if (!setPixelPathForTest(path)) continue;
+      if (!forcePath(path)) continue;
       _mm_setcsr(host);
       const HostRect got = colourBounds(120, 130, 140, 20, false);
       const unsigned after = _mm_getcsr();

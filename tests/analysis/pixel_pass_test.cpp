@@ -57,7 +57,7 @@ class PixelPassTest : public AnalysisTest {
     const std::vector<std::uint8_t> before = snapshot();
     std::vector<std::uint8_t> plain;
     for (PixelPath path : kPixelPaths) {
-      if (!setPixelPathForTest(path)) continue;
+      if (!forcePath(path)) continue;
       for (AdaptationMethod method : {AdaptationMethod::division, AdaptationMethod::reciprocal}) {
         if (path == PixelPath::plain && method == AdaptationMethod::reciprocal) continue;
         setAdaptationMethodForTest(method);
@@ -172,6 +172,7 @@ TEST_F(PixelPassTest, TheWidestSupportedPathIsTheDefault) {
   PixelPath widest = PixelPath::plain;
   std::string compared;
   for (PixelPath path : kPixelPaths) {
+    EXPECT_EQ(pixelPathSupported(path), processorHas(path)) << "path " << static_cast<int>(path);
     if (!pixelPathSupported(path)) continue;
     widest = path;
     compared += std::string(" ") + names[static_cast<int>(path)];
@@ -180,7 +181,16 @@ TEST_F(PixelPassTest, TheWidestSupportedPathIsTheDefault) {
   for (PixelPath path : kPixelPaths) EXPECT_EQ(setPixelPathForTest(path), pixelPathSupported(path));
   resetPixelPathForTest();
   EXPECT_EQ(activePixelPath(), widest);
-  std::printf("pixel paths compared:%s\n", compared.c_str());
+  const AdaptationCalibration& calibration = adaptationCalibration();
+  EXPECT_EQ(calibration.path, widest);
+  EXPECT_EQ(activeAdaptationMethod(), calibration.chosen);
+  std::printf(
+      "pixel paths compared:%s; adaptation by %s (least ticks: division %llu, reciprocal "
+      "%llu)\n",
+      compared.c_str(),
+      calibration.chosen == AdaptationMethod::reciprocal ? "reciprocal" : "division",
+      static_cast<unsigned long long>(calibration.divisionTicks),
+      static_cast<unsigned long long>(calibration.reciprocalTicks));
 }
 
 // Adaptation steps where a plain multiplication by the reciprocal of the adaptivity would store
@@ -230,7 +240,7 @@ TEST_F(PixelPassTest, EveryPathRoundsToNearestWhateverTheHostSet) {
   // Rounding down, then toward zero, both with flush-to-zero, denormals-are-zero and a flag up.
   for (unsigned host : {(normal & ~0x6000u) | 0x2000u | 0x8040u | 0x20u, normal | 0xE060u}) {
     for (PixelPath path : kPixelPaths) {
-      if (!setPixelPathForTest(path)) continue;
+      if (!forcePath(path)) continue;
       for (AdaptationMethod method : {AdaptationMethod::division, AdaptationMethod::reciprocal}) {
         setAdaptationMethodForTest(method);
         restore(before);

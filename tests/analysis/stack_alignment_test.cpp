@@ -44,7 +44,7 @@ TEST_F(StackAlignmentTest, EveryPathRunsFromAMisalignedStack) {
   const std::vector<std::uint8_t> aligned(reinterpret_cast<const std::uint8_t*>(&state()),
                                           reinterpret_cast<const std::uint8_t*>(&state() + 1));
   for (PixelPath path : {PixelPath::sse2, PixelPath::avx2, PixelPath::avx512}) {
-    if (!setPixelPathForTest(path)) continue;
+    if (!forcePath(path)) continue;
     for (std::uint32_t offset = 4; offset < 32; offset += 4) {
       std::memcpy(&state(), before.data(), before.size());
       callWithStackOffset(
@@ -79,7 +79,7 @@ TEST_F(StackAlignmentTest, EveryPathMeasuresFromAMisalignedStack) {
   measure();
   const Measured aligned = measured;
   for (PixelPath path : {PixelPath::sse2, PixelPath::avx2, PixelPath::avx512}) {
-    if (!setPixelPathForTest(path)) continue;
+    if (!forcePath(path)) continue;
     for (std::uint32_t offset = 4; offset < 32; offset += 4) {
       measured = {};
       callWithStackOffset(&measure, offset);

@@ -1,5 +1,6 @@
-// The MXCSR switch behind NearestRounding: one read and two writes per scope.
-#include "analysis/nearest_rounding.h"
+// The MXCSR switch behind NearestRounding: one read and two writes per scope, out of line so that
+// the compiler keeps the arithmetic that reads and writes memory between them.
+#include "analysis/pixel_math.h"
 
 #if defined(__i386__) || defined(__x86_64__)
 #include <xmmintrin.h>
