@@ -137,4 +137,5 @@ int SetROP2(HDC dc, int mode);
 int GetROP2(HDC dc);
 BOOL MoveToEx(HDC dc, int x, int y, LPPOINT previous);
 BOOL LineTo(HDC dc, int x, int y);
+BOOL PolyPolyline(HDC dc, const POINT* points, const DWORD* counts, DWORD polylines);
 }
