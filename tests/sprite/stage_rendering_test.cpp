@@ -298,6 +298,26 @@ TEST_F(StageRendering, NoOverlaysWithoutRegionsOrWithStaleRecords) {
   }
 }
 
+// The overlays reach GDI a batch of records at a time: the most records a frame keeps, each box
+// its own, are all drawn.
+TEST_F(StageRendering, EveryRecordOfAFullTableIsDrawn) {
+  AnalysisState& state = analysisState();
+  for (int i = 1; i < kMaxBlobRecords - 1; ++i) {
+    const int minRow = i * 13 % 110, minCol = i * 7 % 150;
+    state.blobBoxes[i] = BlobBox{minRow + 1 + i % 5, minCol + 1 + i % 8, minRow, minCol};
+  }
+  state.blobCount = kMaxBlobRecords - 1;
+  setProperty(actor_, "showboundingboxes", 1);
+  setProperty(actor_, "showcenterpoints", 1);
+  host::Surface& surface = makeSurface(kWidth, kHeight);
+  ASSERT_EQ(draw(surface, kRect, 0), kOk);
+  Picture expected(kWidth, kHeight, std::vector<std::uint32_t>(kWidth * kHeight, 0));
+  paste(expected, kRect, [](int x, int y) { return planeWord(analysisState().cameraPlane, x, y); });
+  for (int i = 1; i < kMaxBlobRecords - 1; ++i) addBox(expected, kRect, state.blobBoxes[i], kRed);
+  for (int i = 1; i < kMaxBlobRecords - 1; ++i) addCross(expected, kRect, state.blobBoxes[i], kRed);
+  expectSame(expected, actual(surface));
+}
+
 TEST_F(StageRendering, SurfacesOfOtherKindsGetNothing) {
   setProperty(actor_, "showboundingboxes", 1);
   analysisState().blobBoxes[1] = BlobBox{100, 50, 80, 30};
