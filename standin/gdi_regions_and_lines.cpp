@@ -221,6 +221,13 @@ extern "C" BOOL MoveToEx(HDC handle, int x, int y, LPPOINT previous) {
   return TRUE;
 }
 
+extern "C" BOOL GetCurrentPositionEx(HDC handle, LPPOINT position) {
+  Dc* dc = findDc(handle);
+  if (dc == nullptr || position == nullptr) return FALSE;
+  *position = POINT{dc->x, dc->y};
+  return TRUE;
+}
+
 // Wide pens are drawn one pixel wide: nothing here draws with them.
 extern "C" BOOL LineTo(HDC handle, int x, int y) {
   Dc* dc = findDc(handle);

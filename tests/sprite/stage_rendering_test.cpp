@@ -246,6 +246,31 @@ TEST_F(StageRendering, OverlaysDrawWithTheCopyPen) {
   }
 }
 
+// The host's DC is left at the point where drawing the lines one by one, outlines first, ends.
+TEST_F(StageRendering, TheCurrentPositionEndsWhereTheLastLineEnded) {
+  AnalysisState& state = analysisState();
+  state.blobBoxes[1] = BlobBox{100, 50, 80, 30};
+  state.blobBoxes[2] = BlobBox{30, 41, 20, 40};
+  state.blobCount = 3;
+  struct Case {
+    int outlines, crosses;
+    POINT end;
+  };
+  for (const Case& c :
+       {Case{0, 0, {7, 9}}, Case{1, 0, {61, 100}}, Case{0, 1, {63, 102}}, Case{1, 1, {63, 102}}}) {
+    SCOPED_TRACE(testing::Message() << c.outlines << c.crosses);
+    setProperty(actor_, "showboundingboxes", c.outlines);
+    setProperty(actor_, "showcenterpoints", c.crosses);
+    host::Surface& surface = makeSurface(kWidth, kHeight);
+    MoveToEx(surface.dc(), 7, 9, nullptr);
+    ASSERT_EQ(draw(surface, kRect, 0), kOk);
+    POINT at{};
+    ASSERT_TRUE(GetCurrentPositionEx(surface.dc(), &at));
+    EXPECT_EQ(at.x, c.end.x);
+    EXPECT_EQ(at.y, c.end.y);
+  }
+}
+
 // Views without a panel, or whose panel cache cannot be made, draw the overlays over whatever the
 // stage shows.
 TEST_F(StageRendering, ViewsWithoutAPanelDrawOverlaysOverTheStage) {
