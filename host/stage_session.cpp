@@ -63,7 +63,7 @@ bool StageSession::openMember(camera::FrameSource* camera, const StageSetup& set
                               std::string* error) {
   world_->movies.addCast(world_->movies.addMovie(), CastSetup{{{1, setup.memberType}}, {}, false});
   // The member's create opens capture, so the camera must be in place first.
-  standin::installCamera(camera::DriverBehaviour{}, camera);
+  standin::installCamera(setup.driver, camera);
   Result created = kOk;
   InstanceHeader* instance = host_->createInstance(kCastMemberClassId, &created);
   if (instance == nullptr) {

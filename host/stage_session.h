@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "camera/capture_device.h"
 #include "camera/frame_source.h"
 #include "host/host.h"
 #include "host/member_services.h"
@@ -24,6 +25,7 @@ struct StageSetup {
   std::string memberType = "Kinetiscan";  // the symbol the cast holds the member under
   std::array<ColourRecord, 4> colours{};  // each sprite's, in which it draws its overlays
   bool assetCallback = false;             // hand the member an asset callback, as an editor does
+  camera::DriverBehaviour driver{};       // how the simulated driver behind the camera behaves
 };
 
 class StageSession {

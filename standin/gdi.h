@@ -136,5 +136,7 @@ HPEN CreatePen(int style, int width, COLORREF colour);
 int SetROP2(HDC dc, int mode);
 int GetROP2(HDC dc);
 BOOL MoveToEx(HDC dc, int x, int y, LPPOINT previous);
+BOOL GetCurrentPositionEx(HDC dc, LPPOINT position);
 BOOL LineTo(HDC dc, int x, int y);
+BOOL PolyPolyline(HDC dc, const POINT* points, const DWORD* counts, DWORD polylines);
 }

@@ -221,6 +221,13 @@ extern "C" BOOL MoveToEx(HDC handle, int x, int y, LPPOINT previous) {
   return TRUE;
 }
 
+extern "C" BOOL GetCurrentPositionEx(HDC handle, LPPOINT position) {
+  Dc* dc = findDc(handle);
+  if (dc == nullptr || position == nullptr) return FALSE;
+  *position = POINT{dc->x, dc->y};
+  return TRUE;
+}
+
 // Wide pens are drawn one pixel wide: nothing here draws with them.
 extern "C" BOOL LineTo(HDC handle, int x, int y) {
   Dc* dc = findDc(handle);
@@ -228,5 +235,25 @@ extern "C" BOOL LineTo(HDC handle, int x, int y) {
   if (dc->pen->style != PS_NULL) drawLine(*dc, dc->x, dc->y, x, y);
   dc->x = x;
   dc->y = y;
+  return TRUE;
+}
+
+// Each polyline sets the pixels that moving to its first point and drawing on through the others
+// sets; the current position stays. A polyline of fewer than two points fails the call before
+// anything is drawn.
+extern "C" BOOL PolyPolyline(HDC handle, const POINT* points, const DWORD* counts,
+                             DWORD polylines) {
+  Dc* dc = findDc(handle);
+  if (dc == nullptr || points == nullptr || counts == nullptr) return FALSE;
+  for (DWORD i = 0; i < polylines; ++i) {
+    if (counts[i] < 2) return FALSE;
+  }
+  if (dc->pen->style == PS_NULL) return TRUE;
+  for (DWORD i = 0; i < polylines; ++i) {
+    for (DWORD k = 1; k < counts[i]; ++k) {
+      drawLine(*dc, points[k - 1].x, points[k - 1].y, points[k].x, points[k].y);
+    }
+    points += counts[i];
+  }
   return TRUE;
 }

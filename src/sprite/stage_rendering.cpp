@@ -4,10 +4,10 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdlib>
-#include <cstring>
+#include <initializer_list>
 
+#include "analysis/kernels.h"
 #include "analysis/nearest_rounding.h"
-#include "analysis/pixel_math.h"
 #include "platform/dib_header.h"
 #include "sprite/panel_cache.h"
 
@@ -64,6 +64,13 @@ void mixRow(std::uint8_t* __restrict pixels, const std::uint8_t* __restrict sour
   }
 }
 
+// A row of the plane's 8-bit values into the area's pixels; each pixel keeps its fourth byte.
+void spreadRow(const std::uint8_t* __restrict bytes, std::uint8_t* __restrict pixels, int columns) {
+  for (int c = 0; c < columns; ++c) {
+    for (int k = 0; k < kComponents; ++k) pixels[c * 4 + k] = bytes[c * kComponents + k];
+  }
+}
+
 // Mixes the plane into an area of 32-bit pixels whose bottom row is at `bottom` and whose rows
 // lie `step` bytes apart going up (negative for an area stored top row first). Plane row 0 takes
 // the area's bottom row.
@@ -72,11 +79,17 @@ void mixPlane(std::uint8_t* bottom, std::ptrdiff_t step, int width, int height,
   const NearestRounding nearest;  // the plane's conversion to bytes
   const int rows = std::min(height, kRows);
   const int columns = std::min(width, kColumns);
-  std::uint8_t bytes[kColumns * kComponents];
+  std::uint8_t bytes[kRowValues];
   std::uint8_t source[kColumns * 4];
   for (int r = 0; r < rows; ++r) {
     std::uint8_t* pixels = bottom + r * step;
-    componentsToBytes(plane[r][0].data(), bytes, static_cast<std::size_t>(columns) * kComponents);
+    // The values componentToByte gives, for any plane; the frame-byte check pays on the camera
+    // plane, and the wide paths convert the other planes wider than the baseline can.
+    activeKernels().cameraRowToBytes(plane[r][0].data(), bytes);
+    if (weight == 100) {
+      spreadRow(bytes, pixels, columns);
+      continue;
+    }
     // Bytes past the components take the area's own value, which the mix gives back unchanged
     // (d * (100 - w) + d * w is d * 100), so the whole row mixes alike.
     for (int c = 0; c < columns; ++c) {
@@ -84,11 +97,7 @@ void mixPlane(std::uint8_t* bottom, std::ptrdiff_t step, int width, int height,
         source[c * 4 + k] = k < kComponents ? bytes[c * kComponents + k] : pixels[c * 4 + k];
       }
     }
-    if (weight == 100) {
-      std::memcpy(pixels, source, static_cast<std::size_t>(columns) * 4);
-    } else {
-      mixRow(pixels, source, columns * 4, weight);
-    }
+    mixRow(pixels, source, columns * 4, weight);
   }
 }
 
@@ -131,37 +140,85 @@ void drawPanel(HDC dc, std::int32_t view, std::int32_t left, std::int32_t top, i
   BitBlt(dc, left, top, kPanelWidth, kPanelHeight, panels, x, 0, SRCCOPY);
 }
 
-enum class Overlay { Outlines, Crosses };
+// The lines of the outlines and crosses, gathered into polylines and handed to the platform a
+// batch at a time: a line drawn among others sets exactly the pixels it sets alone, and with one
+// pen colour and R2_COPYPEN the order of the lines changes nothing. Per call into GDI that is a
+// few dozen lines fewer to dispatch, clip and account for.
+class OverlayLines {
+ public:
+  explicit OverlayLines(HDC dc) : dc_(dc) {}
+  OverlayLines(const OverlayLines&) = delete;
+  OverlayLines& operator=(const OverlayLines&) = delete;
 
-void drawOverlay(HDC dc, Overlay overlay, const DrawRequest& request, COLORREF colour) {
+  // Rows count up from the picture's bottom; the outline hangs from the rect's top, the cross
+  // stands on its bottom.
+  void outline(const BlobBox& box, std::int64_t left, std::int64_t top) {
+    const std::int32_t xMax = wrapped(left + box.maxCol), xMin = wrapped(left + box.minCol);
+    const std::int32_t yMax = wrapped(top + kRows - box.maxRow);
+    const std::int32_t yMin = wrapped(top + kRows - box.minRow);
+    polyline({{xMax, yMax}, {xMax, yMin}, {xMin, yMin}, {xMin, yMax}, {xMax, yMax}});
+  }
+  void cross(const BlobBox& box, std::int64_t left, std::int64_t bottom) {
+    const std::int64_t cx = left + (std::int64_t{box.maxCol} + box.minCol) / 2;
+    const std::int64_t cy = bottom - (std::int64_t{box.maxRow} + box.minRow) / 2;
+    polyline({{wrapped(cx - 2), wrapped(cy - 2)}, {wrapped(cx + 3), wrapped(cy + 3)}});
+    polyline({{wrapped(cx - 2), wrapped(cy + 2)}, {wrapped(cx + 3), wrapped(cy - 3)}});
+  }
+  // Draws what is left and puts the DC's current position where drawing each polyline by moving
+  // to its first point and drawing on through the others leaves it: the host's DC keeps the state
+  // it had when the lines went one by one.
+  void finish() {
+    flush();
+    if (drewAny_) MoveToEx(dc_, last_.x, last_.y, nullptr);
+  }
+
+ private:
+  static constexpr int kPolylines = 192;  // 64 records with both overlays
+  static constexpr int kPoints = kPolylines * 3;
+
+  void polyline(std::initializer_list<POINT> points) {
+    const int size = static_cast<int>(points.size());
+    if (pointCount_ + size > kPoints || polylineCount_ == kPolylines) flush();
+    for (const POINT& point : points) points_[pointCount_++] = point;
+    counts_[polylineCount_++] = static_cast<DWORD>(size);
+    last_ = *(points.end() - 1);
+    drewAny_ = true;
+  }
+  void flush() {
+    if (polylineCount_ != 0) {
+      PolyPolyline(dc_, points_, counts_, static_cast<DWORD>(polylineCount_));
+    }
+    pointCount_ = 0;
+    polylineCount_ = 0;
+  }
+
+  HDC dc_;
+  POINT points_[kPoints];
+  DWORD counts_[kPolylines];
+  int pointCount_ = 0;
+  int polylineCount_ = 0;
+  POINT last_{0, 0};
+  bool drewAny_ = false;
+};
+
+// Both overlays with one pen: outlines and crosses share the sprite's colour.
+void drawOverlays(HDC dc, const DrawRequest& request, COLORREF colour, bool outlines,
+                  bool crosses) {
+  if (!outlines && !crosses) return;
   HPEN pen = CreatePen(PS_SOLID, 1, colour);
   if (pen == nullptr) return;
   HGDIOBJ kept = SelectObject(dc, pen);
   SetROP2(dc, R2_COPYPEN);
   const AnalysisState& state = analysisState();
   const std::int32_t count = state.blobCount;
-  const std::int64_t left = request.left, top = request.top, bottom = request.bottom;
+  OverlayLines lines(dc);
   for (std::int32_t i = 1; i < count && count < kMaxBlobRecords; ++i) {
     const BlobBox& box = state.blobBoxes[i];
     if (box.maxRow == -1) continue;
-    if (overlay == Overlay::Outlines) {
-      const std::int32_t xMax = wrapped(left + box.maxCol), xMin = wrapped(left + box.minCol);
-      const std::int32_t yMax = wrapped(top + kRows - box.maxRow);
-      const std::int32_t yMin = wrapped(top + kRows - box.minRow);
-      MoveToEx(dc, xMax, yMax, nullptr);
-      LineTo(dc, xMax, yMin);
-      LineTo(dc, xMin, yMin);
-      LineTo(dc, xMin, yMax);
-      LineTo(dc, xMax, yMax);
-    } else {
-      const std::int64_t cx = left + (std::int64_t{box.maxCol} + box.minCol) / 2;
-      const std::int64_t cy = bottom - (std::int64_t{box.maxRow} + box.minRow) / 2;
-      MoveToEx(dc, wrapped(cx - 2), wrapped(cy - 2), nullptr);
-      LineTo(dc, wrapped(cx + 3), wrapped(cy + 3));
-      MoveToEx(dc, wrapped(cx - 2), wrapped(cy + 2), nullptr);
-      LineTo(dc, wrapped(cx + 3), wrapped(cy - 3));
-    }
+    if (outlines) lines.outline(box, request.left, request.top);
+    if (crosses) lines.cross(box, request.left, request.bottom);
   }
+  lines.finish();
   if (kept != nullptr) SelectObject(dc, kept);
   DeleteObject(pen);
 }
@@ -223,8 +280,7 @@ void drawSpriteView(const DrawRequest* request, DrawSurface* surface, std::int32
   const COLORREF colour = 0x02000000u | static_cast<COLORREF>(red & 0xFF) |
                           static_cast<COLORREF>(green & 0xFF) << 8 |
                           static_cast<COLORREF>(blue & 0xFF) << 16;
-  if (showBoundingBoxes != 0) drawOverlay(dc, Overlay::Outlines, *request, colour);
-  if (showCenterPoints != 0) drawOverlay(dc, Overlay::Crosses, *request, colour);
+  drawOverlays(dc, *request, colour, showBoundingBoxes != 0, showCenterPoints != 0);
 }
 
 Result drawMemberPreview(DrawSurface* surface, const HostRect* rect) {

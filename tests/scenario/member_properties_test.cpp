@@ -113,6 +113,16 @@ TEST_F(MemberProperties, ImagesAreFilledByteForByte) {
   ASSERT_EQ(get("retinaimage", &image), kOk);
   EXPECT_EQ(valueOf(image).image->pixels[4 * (60 * 160 + 100) + 1], 100);
   release(image);
+
+  // The planes' images are written a row at a time; byte 3 stays as the host made it there too.
+  for (const char* name : {"retinaimage", "differenceimage", "globsimage"}) {
+    ASSERT_EQ(get(name, &image), kOk);
+    const auto& pixels = valueOf(image).image->pixels;
+    int kept = 0;
+    for (int p = 0; p < 19200; ++p) kept += pixels[4 * p + 3] == 0xA5;
+    EXPECT_EQ(kept, 19200) << name;
+    release(image);
+  }
 }
 
 TEST_F(MemberProperties, ParametersReadAsFloatsAndSetFromNumbers) {

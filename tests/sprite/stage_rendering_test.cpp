@@ -254,6 +254,31 @@ TEST_F(StageRendering, OverlaysDrawWithTheCopyPen) {
   }
 }
 
+// The host's DC is left at the point where drawing the lines one by one, outlines first, ends.
+TEST_F(StageRendering, TheCurrentPositionEndsWhereTheLastLineEnded) {
+  AnalysisState& state = analysisState();
+  state.blobBoxes[1] = BlobBox{100, 50, 80, 30};
+  state.blobBoxes[2] = BlobBox{30, 41, 20, 40};
+  state.blobCount = 3;
+  struct Case {
+    int outlines, crosses;
+    POINT end;
+  };
+  for (const Case& c :
+       {Case{0, 0, {7, 9}}, Case{1, 0, {61, 100}}, Case{0, 1, {63, 102}}, Case{1, 1, {63, 102}}}) {
+    SCOPED_TRACE(testing::Message() << c.outlines << c.crosses);
+    setProperty(actor_, "showboundingboxes", c.outlines);
+    setProperty(actor_, "showcenterpoints", c.crosses);
+    host::Surface& surface = makeSurface(kWidth, kHeight);
+    MoveToEx(surface.dc(), 7, 9, nullptr);
+    ASSERT_EQ(draw(surface, kRect, 0), kOk);
+    POINT at{};
+    ASSERT_TRUE(GetCurrentPositionEx(surface.dc(), &at));
+    EXPECT_EQ(at.x, c.end.x);
+    EXPECT_EQ(at.y, c.end.y);
+  }
+}
+
 // Views without a panel, or whose panel cache cannot be made, draw the overlays over whatever the
 // stage shows.
 TEST_F(StageRendering, ViewsWithoutAPanelDrawOverlaysOverTheStage) {
@@ -304,6 +329,26 @@ TEST_F(StageRendering, NoOverlaysWithoutRegionsOrWithStaleRecords) {
     draw(surface, kRect, 0);
     expectSame(expected, actual(surface));
   }
+}
+
+// The overlays reach GDI a batch of records at a time: the most records a frame keeps, each box
+// its own, are all drawn.
+TEST_F(StageRendering, EveryRecordOfAFullTableIsDrawn) {
+  AnalysisState& state = analysisState();
+  for (int i = 1; i < kMaxBlobRecords - 1; ++i) {
+    const int minRow = i * 13 % 110, minCol = i * 7 % 150;
+    state.blobBoxes[i] = BlobBox{minRow + 1 + i % 5, minCol + 1 + i % 8, minRow, minCol};
+  }
+  state.blobCount = kMaxBlobRecords - 1;
+  setProperty(actor_, "showboundingboxes", 1);
+  setProperty(actor_, "showcenterpoints", 1);
+  host::Surface& surface = makeSurface(kWidth, kHeight);
+  ASSERT_EQ(draw(surface, kRect, 0), kOk);
+  Picture expected(kWidth, kHeight, std::vector<std::uint32_t>(kWidth * kHeight, 0));
+  paste(expected, kRect, [](int x, int y) { return planeWord(analysisState().cameraPlane, x, y); });
+  for (int i = 1; i < kMaxBlobRecords - 1; ++i) addBox(expected, kRect, state.blobBoxes[i], kRed);
+  for (int i = 1; i < kMaxBlobRecords - 1; ++i) addCross(expected, kRect, state.blobBoxes[i], kRed);
+  expectSame(expected, actual(surface));
 }
 
 TEST_F(StageRendering, SurfacesOfOtherKindsGetNothing) {

@@ -79,8 +79,31 @@ std::vector<LineCase> readCases() {
   return cases;
 }
 
+// How the paths reach GDI: a move and lines one by one, as recorded, or all of them as polylines
+// of one call, which the sprite overlays rely on setting the same pixels.
+enum class Calls { OneByOne, OnePolyPolyline };
+
+void drawPaths(HDC dc, const std::vector<std::vector<POINT>>& paths, Calls calls) {
+  std::vector<POINT> points;
+  std::vector<DWORD> counts;
+  for (const std::vector<POINT>& path : paths) {
+    if (path.empty()) continue;
+    if (calls == Calls::OneByOne) {
+      MoveToEx(dc, path[0].x, path[0].y, nullptr);
+      for (std::size_t i = 1; i < path.size(); ++i) LineTo(dc, path[i].x, path[i].y);
+    } else if (path.size() >= 2) {  // a lone move draws nothing
+      points.insert(points.end(), path.begin(), path.end());
+      counts.push_back(static_cast<DWORD>(path.size()));
+    }
+  }
+  if (!counts.empty()) {
+    EXPECT_TRUE(PolyPolyline(dc, points.data(), counts.data(), static_cast<DWORD>(counts.size())));
+  }
+}
+
 // Draws the case into a fresh 96x80 canvas with the recorded pen and mix mode.
-std::set<Pixel> draw(const LineCase& c, int mixMode, std::vector<std::string>* wrongBytes) {
+std::set<Pixel> draw(const LineCase& c, int mixMode, std::vector<std::string>* wrongBytes,
+                     Calls calls = Calls::OneByOne) {
   Canvas canvas(96, 80);
   if (!c.clip.empty()) {
     HRGN region = CreateRectRgn(c.clip[0].left, c.clip[0].top, c.clip[0].right, c.clip[0].bottom);
@@ -95,11 +118,7 @@ std::set<Pixel> draw(const LineCase& c, int mixMode, std::vector<std::string>* w
   HPEN pen = CreatePen(PS_SOLID, 1, 0x020000FF);
   HGDIOBJ previous = SelectObject(canvas.dc(), pen);
   SetROP2(canvas.dc(), mixMode);
-  for (const std::vector<POINT>& path : c.paths) {
-    if (path.empty()) continue;
-    MoveToEx(canvas.dc(), path[0].x, path[0].y, nullptr);
-    for (std::size_t i = 1; i < path.size(); ++i) LineTo(canvas.dc(), path[i].x, path[i].y);
-  }
+  drawPaths(canvas.dc(), c.paths, calls);
   SelectObject(canvas.dc(), previous);
   DeleteObject(pen);
   const std::vector<std::uint8_t> bytes = canvas.bytes();
@@ -123,9 +142,12 @@ TEST(GdiLines, EveryRecordedCaseSetsExactlyItsPixels) {
   for (const LineCase& c : cases) {
     SCOPED_TRACE(c.name);
     ASSERT_EQ(c.pixels.size(), c.count) << "the case lists as many pixels as it counts";
-    std::vector<std::string> wrongBytes;
-    EXPECT_EQ(draw(c, R2_COPYPEN, &wrongBytes), c.pixels);
-    EXPECT_TRUE(wrongBytes.empty()) << ::testing::PrintToString(wrongBytes);
+    for (Calls calls : {Calls::OneByOne, Calls::OnePolyPolyline}) {
+      SCOPED_TRACE(calls == Calls::OneByOne ? "one by one" : "one PolyPolyline");
+      std::vector<std::string> wrongBytes;
+      EXPECT_EQ(draw(c, R2_COPYPEN, &wrongBytes, calls), c.pixels);
+      EXPECT_TRUE(wrongBytes.empty()) << ::testing::PrintToString(wrongBytes);
+    }
   }
 }
 

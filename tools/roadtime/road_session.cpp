@@ -6,10 +6,11 @@
 namespace kinetiscan::road {
 
 Session::Session(std::unique_ptr<host::Plugin> plugin, camera::FrameSource& camera,
-                 const MemberSettings& settings)
+                 const MemberSettings& settings, Pacing pacing)
     : stage_(std::move(plugin)) {
   host::StageSetup setup;
   setup.colours.fill(ColourRecord{255, 0, 0, 0});
+  setup.driver.keepsPreviewRate = pacing == Pacing::PreviewRate;
   host::Values& values = stage_.world().values;
   std::string error;
   ready_ = stage_.open(

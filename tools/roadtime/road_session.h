@@ -19,11 +19,17 @@ struct MemberSettings {
   std::int32_t mindensity = 100;
 };
 
+// Whether the simulated driver keeps the 50 ms preview rate (under Wine a real window timer) or
+// delivers each frame as soon as the message loop asks for it. A paced driver lets the processor
+// idle between frames, and its caches, clock and vector units are then cold when a frame comes:
+// that costs a timed frame as much as the analysis itself, and is none of the plug-in's doing.
+enum class Pacing { BackToBack, PreviewRate };
+
 class Session {
  public:
   // The first frame of `camera` becomes the background. Check ready() before use.
   Session(std::unique_ptr<host::Plugin> plugin, camera::FrameSource& camera,
-          const MemberSettings& settings);
+          const MemberSettings& settings, Pacing pacing = Pacing::BackToBack);
 
   bool ready() const { return ready_; }
   // The driver delivers one frame: its callback copies it, runs the cast scan and the analysis.
