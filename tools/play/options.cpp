@@ -147,8 +147,8 @@ struct RecordFlags {
   std::string orderText;
 };
 
-RecordFlags addRecordFlags(CLI::App& app, PlayOptions* options) {
-  RecordFlags flags;
+// Fills `flags` where it lies: the parser keeps a reference to its orderText.
+void addRecordFlags(CLI::App& app, PlayOptions* options, RecordFlags& flags) {
   flags.record = app.add_option(
       "--record", options->recordPath,
       "FILE: also write the frames the input gives (a webcam's too) to a new raw file, frame by "
@@ -160,7 +160,6 @@ RecordFlags addRecordFlags(CLI::App& app, PlayOptions* options) {
   flags.mask = app.add_option("--mask", options->maskPath,
                               "FILE: a PNG of any size, scaled to 160x120, whose black pixels "
                               "(red, green and blue all below 64) are ignored: no motion there");
-  return flags;
 }
 
 bool checkRecordFlags(const RecordFlags& flags, PlayOptions* options, std::string* error) {
@@ -242,46 +241,52 @@ int effectiveFrames(const PlayOptions& options) {
   return live || options.loop ? 200 : -1;
 }
 
-ParseOutcome parseOptions(int argc, const char* const* argv) {
-  PlayOptions options;
-  CLI::App app{
-      "kinetiscan-play: loads libkinetiscan.so as a host does, feeds it camera frames and shows "
-      "what the motion sensor sees. Without arguments it plays the built-in scene."};
-  app.name("kinetiscan-play");
-  app.get_formatter()->column_width(34);
-  app.footer(methodsHelp());
+namespace {
 
-  std::string images, raw, device, video, pngAt = "10,50,last";
+// What the parser writes before it is checked and moved into the options, and the options whose
+// presence counts.
+struct ParsedText {
+  std::string images, raw, device, video, scene = "default", pngAt = "10,50,last", jsonl, tuio;
   std::vector<std::vector<std::string>> at;
+  std::vector<std::string> osc;
   double adaptivity = 0, sensitivity = 0;
   std::int32_t mindensity = 0;
-  auto* imagesOption =
-      app.add_option("--images", images,
+  CLI::Option *imagesOption = nullptr, *rawOption = nullptr, *deviceOption = nullptr,
+              *videoOption = nullptr, *sceneOption = nullptr, *seedOption = nullptr;
+  CLI::Option *adaptivityOption = nullptr, *sensitivityOption = nullptr,
+              *mindensityOption = nullptr, *settingsOption = nullptr;
+  CLI::Option *jsonlOption = nullptr, *tuioOption = nullptr;
+  RecordFlags recordFlags;
+};
+
+void addInputOptions(CLI::App& app, PlayOptions& options, ParsedText& text) {
+  text.imagesOption =
+      app.add_option("--images", text.images,
                      "play the images of a folder in name order: PNG, JPEG or BMP files "
                      "(.png, .jpg, .jpeg, .bmp) of at most 8192 pixels a side");
-  auto* rawOption = app.add_option(
-      "--raw", raw, "play a raw file of 160x120 BGR frames (bottom-up), or '-' standard input");
-  auto* deviceOption =
-      app.add_option("--device", device, "use a V4L2 webcam (YUYV or MJPEG), e.g. /dev/video0");
-  auto* videoOption = app.add_option(
-      "--video", video,
+  text.rawOption =
+      app.add_option("--raw", text.raw,
+                     "play a raw file of 160x120 BGR frames (bottom-up), or '-' standard input");
+  text.deviceOption = app.add_option("--device", text.device,
+                                     "use a V4L2 webcam (YUYV or MJPEG), e.g. /dev/video0");
+  text.videoOption = app.add_option(
+      "--video", text.video,
       "play a video file (any FFmpeg reads: MP4, MKV, AVI, ...; '-' standard input), scaled to "
       "160x120 as images are, one frame per --rate");
-  imagesOption->excludes(rawOption, deviceOption, videoOption);
-  rawOption->excludes(deviceOption, videoOption);
-  deviceOption->excludes(videoOption);
+  text.imagesOption->excludes(text.rawOption, text.deviceOption, text.videoOption);
+  text.rawOption->excludes(text.deviceOption, text.videoOption);
+  text.deviceOption->excludes(text.videoOption);
   app.add_flag("--loop", options.loop,
                "replay the folder, raw file or video until --frames are done");
   app.add_option("--frames", options.frames, "frames to play (default 200; files: all)")
       ->check(CLI::Range(1, 1000000));
-  std::string scene = "default";
-  auto* sceneOption =
-      app.add_option("--scene", scene,
+  text.sceneOption =
+      app.add_option("--scene", text.scene,
                      "built-in scene: 'default' (the discs stay apart) or 'crossing' (they "
                      "cross and touch, for following ids through merges and splits)")
           ->check(CLI::IsMember({"default", "crossing"}));
-  auto* seedOption = app.add_option("--seed", options.seed,
-                                    "built-in scene: seed of the disc placement and noise");
+  text.seedOption = app.add_option("--seed", options.seed,
+                                   "built-in scene: seed of the disc placement and noise");
   app.add_option("--discs", options.discs, "built-in scene: number of discs")
       ->check(CLI::Range(0, 6));
   app.add_option("--noise", options.noise, "built-in scene: sensor noise amplitude")
@@ -289,12 +294,15 @@ ParseOutcome parseOptions(int argc, const char* const* argv) {
   app.add_option("--empty-frames", options.emptyFrames,
                  "built-in scene: frames of empty background before the discs come in")
       ->check(CLI::Range(0, 10000));
-  auto* adaptivityOption = app.add_option(
-      "--adaptivity", adaptivity,
+}
+
+void addTuningOptions(CLI::App& app, PlayOptions& options, ParsedText& text) {
+  text.adaptivityOption = app.add_option(
+      "--adaptivity", text.adaptivity,
       "the background moves 1/N of the way to each frame (default 1000: someone "
       "standing still fades into it in about a minute; smaller forgets faster; 1 to 1e9)");
-  auto* sensitivityOption = app.add_option(
-      "--sensitivity", sensitivity,
+  text.sensitivityOption = app.add_option(
+      "--sensitivity", text.sensitivity,
       "motion threshold on the difference summed over blue, green and red, each 0..1 (default "
       "0.5); a higher sensitivity finds less motion");
   app.add_option("--warmup", options.warmup,
@@ -303,18 +311,25 @@ ParseOutcome parseOptions(int argc, const char* const* argv) {
                  "by frame N/2 leaves no ghost; whoever is still there at frame N does. "
                  "Or take an empty frame as the background with --at N adapt")
       ->check(CLI::Range(0, 1000000));
-  auto* mindensityOption =
-      app.add_option("--mindensity", mindensity, "smallest region kept, in pixels (default 100)");
-  app.add_option("--at", at,
+  text.mindensityOption = app.add_option("--mindensity", text.mindensity,
+                                         "smallest region kept, in pixels (default 100)");
+  app.add_option("--at", text.at,
                  "FRAME METHOD [ARG...]: call a script method after FRAME, e.g. --at 30 adapt, "
                  "--at 40 trackcolor 255,0,0 30, --at 50 block 10,20,60,80")
       ->expected(1, 64)
       ->allow_extra_args();
+  text.settingsOption =
+      app.add_option("--settings", options.settingsPath,
+                     "FILE: sensitivity, mindensity and adaptivity from a settings file (as the "
+                     "window's w key writes it); options given here win over the file");
+}
+
+void addFileOptions(CLI::App& app, PlayOptions& options, ParsedText& text) {
   app.add_option("--out", options.outDir,
                  "folder for the pictures, logs and summary; each run replaces it whole, so it "
                  "may hold only kinetiscan-play's results")
       ->capture_default_str();
-  app.add_option("--png-at", pngAt, "frames kept as stage PNGs: numbers, 'last' or 'none'")
+  app.add_option("--png-at", text.pngAt, "frames kept as stage PNGs: numbers, 'last' or 'none'")
       ->capture_default_str();
   app.add_option("--png-every", options.pngEvery, "also keep every N-th frame as a PNG")
       ->check(CLI::Range(0, 1000000));
@@ -326,20 +341,20 @@ ParseOutcome parseOptions(int argc, const char* const* argv) {
                  "capture rate the plug-in asks for; a webcam keeps its own)")
       ->check(CLI::Range(0, 10000));
   app.add_flag("--quiet", options.quiet, "no progress line");
-  std::string jsonl;
-  auto* jsonlOption = app.add_option(
-      "--jsonl", jsonl,
+}
+
+void addLiveOptions(CLI::App& app, PlayOptions& options, ParsedText& text) {
+  text.jsonlOption = app.add_option(
+      "--jsonl", text.jsonl,
       "'-': stream each frame's record (as in track.jsonl) to standard output as it is done; "
       "the summary then goes to standard error");
-  std::vector<std::string> osc;
-  app.add_option("--osc", osc,
+  app.add_option("--osc", text.osc,
                  "HOST:PORT: send each frame's regions as an OSC bundle over UDP as it is done "
                  "(addresses in the README), e.g. 127.0.0.1:9000; give it again for more "
                  "receivers")
       ->take_all();
-  std::string tuio;
-  auto* tuioOption = app.add_option(
-      "--tuio", tuio,
+  text.tuioOption = app.add_option(
+      "--tuio", text.tuio,
       "HOST[:PORT]: send each frame's regions as TUIO 1.1 blobs (/tuio/2Dblb) over UDP, port "
       "3333 unless given");
   app.add_flag("--show", options.show,
@@ -350,11 +365,134 @@ ParseOutcome parseOptions(int argc, const char* const* argv) {
                  "PORT: take OSC commands on this UDP port of every interface: /kinetiscan/set "
                  "NAME VALUE, /kinetiscan/adapt, /kinetiscan/pause, /kinetiscan/step")
       ->check(CLI::Range(1, 65535));
-  auto* settingsOption =
-      app.add_option("--settings", options.settingsPath,
-                     "FILE: sensitivity, mindensity and adaptivity from a settings file (as the "
-                     "window's w key writes it); options given here win over the file");
-  const RecordFlags recordFlags = addRecordFlags(app, &options);
+}
+
+// Each check below answers the reason the options cannot be taken, or nothing.
+std::string takeInput(const ParsedText& text, PlayOptions& options) {
+  if (text.imagesOption->count() != 0) options.input = InputKind::kImages;
+  if (text.rawOption->count() != 0) options.input = InputKind::kRaw;
+  if (text.deviceOption->count() != 0) options.input = InputKind::kDevice;
+  if (text.videoOption->count() != 0) options.input = InputKind::kVideo;
+  switch (options.input) {
+    case InputKind::kImages:
+      options.inputPath = text.images;
+      break;
+    case InputKind::kRaw:
+      options.inputPath = text.raw;
+      break;
+    case InputKind::kDevice:
+      options.inputPath = text.device;
+      break;
+    case InputKind::kVideo:
+      options.inputPath = text.video;
+      break;
+    case InputKind::kSynthetic:
+      return {};
+  }
+  return options.inputPath.empty() ? "the input path is empty" : "";
+}
+
+// Scripts may give the plug-in any number and it keeps a defined behaviour; a person typing NaN
+// or a negative value here has made a mistake.
+std::string takeTuning(const ParsedText& text, PlayOptions& options, ParseOutcome& outcome) {
+  if (text.adaptivityOption->count() != 0) {
+    // Below 1 each frame overshoots the background; above 1e9 it never moves in a lifetime (and
+    // beyond a float's range the plug-in would hold infinity).
+    if (!(text.adaptivity >= 1 && text.adaptivity <= 1e9)) {
+      return "--adaptivity must be a number from 1 (the background is each last frame) to "
+             "1e9 (it practically never moves)";
+    }
+    options.adaptivity = text.adaptivity;
+  }
+  if (text.sensitivityOption->count() != 0) {
+    if (!std::isfinite(text.sensitivity) || text.sensitivity < 0) {
+      return "--sensitivity must be a finite number of 0 or more";
+    }
+    options.sensitivity = text.sensitivity;
+    const std::string warning =
+        sensitivityWarning(text.sensitivity, text.sensitivityOption->results()[0]);
+    if (!warning.empty()) outcome.warnings.push_back(warning);
+  }
+  if (text.mindensityOption->count() != 0) {
+    if (text.mindensity < 0) return "--mindensity must be 0 or more";
+    options.mindensity = text.mindensity;
+  }
+  std::string error;
+  if (text.settingsOption->count() != 0) {
+    Settings file;
+    if (!loadSettings(options.settingsPath, &file, &error)) return error;
+    if (!options.sensitivity) options.sensitivity = file.sensitivity;
+    if (!options.adaptivity) options.adaptivity = file.adaptivity;
+    if (!options.mindensity && file.mindensity) {
+      options.mindensity = static_cast<std::int32_t>(*file.mindensity);
+    }
+  }
+  for (const auto& words : text.at) {
+    ScriptCall call;
+    if (!parseCall(words, &call, &error)) return error;
+    options.calls.push_back(std::move(call));
+  }
+  return {};
+}
+
+std::string takeLiveOutputs(const ParsedText& text, PlayOptions& options) {
+  std::string error;
+  if (text.jsonlOption->count() != 0) {
+    if (text.jsonl != "-") {
+      return "--jsonl: only '-' (standard output) is offered; track.jsonl in the results folder "
+             "is written anyway";
+    }
+    options.jsonlToStdout = true;
+  }
+  for (const std::string& target : text.osc) {
+    PlayOptions::UdpAddress address;
+    if (!parseOscTarget(target, &address.host, &address.port, &error)) return error;
+    options.oscTargets.push_back(address);
+  }
+  if (text.tuioOption->count() != 0) {
+    PlayOptions::UdpAddress address;
+    if (!parseUdpTarget("--tuio", text.tuio, kTuioDefaultPort, &address.host, &address.port,
+                        &error)) {
+      return error;
+    }
+    options.tuio = address;
+  }
+  return {};
+}
+
+std::string takeFiles(const ParsedText& text, PlayOptions& options) {
+  if (options.gifEvery < 0) options.gifEvery = options.input == InputKind::kDevice ? 0 : 1;
+  // The crossing scene is a seed whose discs cross and touch within the default 200 frames.
+  if (text.sceneOption->count() != 0 && text.scene == "crossing" && text.seedOption->count() == 0) {
+    options.seed = kCrossingSeed;
+  }
+  std::string error;
+  if (!parsePngList(text.pngAt, &options, &error)) return error;
+  if (!checkRecordFlags(text.recordFlags, &options, &error)) return error;
+  if (options.outDir.empty()) return "--out: the folder name is empty";
+  if (options.input == InputKind::kImages && !outsideInput(options.outDir, options.inputPath)) {
+    return "--out " + options.outDir +
+           " is the --images folder or inside it; the next run would play its results";
+  }
+  return {};
+}
+
+}  // namespace
+
+ParseOutcome parseOptions(int argc, const char* const* argv) {
+  PlayOptions options;
+  CLI::App app{
+      "kinetiscan-play: loads libkinetiscan.so as a host does, feeds it camera frames and shows "
+      "what the motion sensor sees. Without arguments it plays the built-in scene."};
+  app.name("kinetiscan-play");
+  app.get_formatter()->column_width(34);
+  app.footer(methodsHelp());
+  ParsedText text;
+  addInputOptions(app, options, text);
+  addTuningOptions(app, options, text);
+  addFileOptions(app, options, text);
+  addLiveOptions(app, options, text);
+  addRecordFlags(app, &options, text.recordFlags);
 
   ParseOutcome outcome;
   try {
@@ -369,89 +507,15 @@ ParseOutcome parseOptions(int argc, const char* const* argv) {
     outcome.message += "\nRun with --help for the options.";
     return outcome;
   }
-
-  std::string error;
-  auto fail = [&outcome](std::string message) {
+  // In this order, the first that fails: later checks read what earlier ones took.
+  std::string error = takeInput(text, options);
+  if (error.empty()) error = takeTuning(text, options, outcome);
+  if (error.empty()) error = takeLiveOutputs(text, options);
+  if (error.empty()) error = takeFiles(text, options);
+  if (!error.empty()) {
     outcome.exitCode = 2;
-    outcome.message = std::move(message);
+    outcome.message = std::move(error);
     return outcome;
-  };
-  if (imagesOption->count() != 0) options.input = InputKind::kImages, options.inputPath = images;
-  if (rawOption->count() != 0) options.input = InputKind::kRaw, options.inputPath = raw;
-  if (deviceOption->count() != 0) options.input = InputKind::kDevice, options.inputPath = device;
-  if (videoOption->count() != 0) options.input = InputKind::kVideo, options.inputPath = video;
-  if (options.input != InputKind::kSynthetic && options.inputPath.empty()) {
-    return fail("the input path is empty");
-  }
-  // Scripts may give the plug-in any number and it keeps a defined behaviour; a person typing NaN
-  // or a negative value here has made a mistake.
-  if (adaptivityOption->count() != 0) {
-    // Below 1 each frame overshoots the background; above 1e9 it never moves in a lifetime (and
-    // beyond a float's range the plug-in would hold infinity).
-    if (!(adaptivity >= 1 && adaptivity <= 1e9)) {
-      return fail(
-          "--adaptivity must be a number from 1 (the background is each last frame) to "
-          "1e9 (it practically never moves)");
-    }
-    options.adaptivity = adaptivity;
-  }
-  if (sensitivityOption->count() != 0) {
-    if (!std::isfinite(sensitivity) || sensitivity < 0) {
-      return fail("--sensitivity must be a finite number of 0 or more");
-    }
-    options.sensitivity = sensitivity;
-    const std::string warning = sensitivityWarning(sensitivity, sensitivityOption->results()[0]);
-    if (!warning.empty()) outcome.warnings.push_back(warning);
-  }
-  if (mindensityOption->count() != 0) {
-    if (mindensity < 0) return fail("--mindensity must be 0 or more");
-    options.mindensity = mindensity;
-  }
-  if (settingsOption->count() != 0) {
-    Settings file;
-    if (!loadSettings(options.settingsPath, &file, &error)) return fail(error);
-    if (!options.sensitivity) options.sensitivity = file.sensitivity;
-    if (!options.adaptivity) options.adaptivity = file.adaptivity;
-    if (!options.mindensity && file.mindensity) {
-      options.mindensity = static_cast<std::int32_t>(*file.mindensity);
-    }
-  }
-  if (options.gifEvery < 0) options.gifEvery = options.input == InputKind::kDevice ? 0 : 1;
-  for (const auto& words : at) {
-    ScriptCall call;
-    if (!parseCall(words, &call, &error)) return fail(error);
-    options.calls.push_back(std::move(call));
-  }
-  if (jsonlOption->count() != 0) {
-    if (jsonl != "-")
-      return fail(
-          "--jsonl: only '-' (standard output) is offered; track.jsonl "
-          "in the results folder is written anyway");
-    options.jsonlToStdout = true;
-  }
-  for (const std::string& target : osc) {
-    PlayOptions::UdpAddress address;
-    if (!parseOscTarget(target, &address.host, &address.port, &error)) return fail(error);
-    options.oscTargets.push_back(address);
-  }
-  if (tuioOption->count() != 0) {
-    PlayOptions::UdpAddress address;
-    if (!parseUdpTarget("--tuio", tuio, kTuioDefaultPort, &address.host, &address.port, &error)) {
-      return fail(error);
-    }
-    options.tuio = address;
-  }
-  // The crossing scene is a seed whose discs cross and touch within the default 200 frames.
-  if (sceneOption->count() != 0 && scene == "crossing" && seedOption->count() == 0) {
-    options.seed = kCrossingSeed;
-  }
-  if (!parsePngList(pngAt, &options, &error)) return fail(error);
-  if (!checkRecordFlags(recordFlags, &options, &error)) return fail(error);
-  if (options.outDir.empty()) return fail("--out: the folder name is empty");
-  if (options.input == InputKind::kImages && !outsideInput(options.outDir, options.inputPath)) {
-    return fail("--out " + options.outDir +
-                " is the --images folder or inside it; the next run "
-                "would play its results");
   }
   outcome.options = std::move(options);
   return outcome;

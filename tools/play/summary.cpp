@@ -46,9 +46,11 @@ void RunFigures::addFrame(int regions, double milliseconds) {
   ++frames;
 }
 
-std::string summaryText(const RunFigures& f) {
-  std::string text = "kinetiscan-play summary\n";
-  text += "  input:       " + printable(f.input) + "\n";
+namespace {
+
+// How the run went: its input, parameters and frames, and why it ended where it did.
+std::string runLines(const RunFigures& f) {
+  std::string text = "  input:       " + printable(f.input) + "\n";
   if (!f.inputNote.empty()) text += "  input note:  " + printable(f.inputNote) + "\n";
   text += "  plug-in:     registered as \"" + f.facts.registeredSymbol + "\", version \"" +
           f.facts.version + "\"\n";
@@ -77,41 +79,41 @@ std::string summaryText(const RunFigures& f) {
         "up to it is kept\n",
         f.frames - 1, printable(f.outputFailure).c_str());
   }
-  const double frames = f.frames == 0 ? 1.0 : f.frames;
-  text += format("  regions:     %.2f per frame on average (min %d, max %d)\n",
-                 f.regionsTotal / frames, f.regionsMin, f.regionsMax);
-  text += format("  time:        %.3f ms per frame on average, %.3f ms at most\n",
-                 f.timeTotalMs / frames, f.timeMaxMs);
-  text += "               (delivery and analysis, script reads and calls, drawing four sprites)\n";
-  if (f.accuracy) {
-    const AccuracyTally& a = *f.accuracy;
-    if (a.frames() == 0) {
-      text += format("  tracking:    not judged: the run is not longer than %d frames\n",
-                     kSettleFrames);
-    } else {
-      text += format("  tracking:    frames %d to %d against the scene's ground truth\n",
-                     kSettleFrames, kSettleFrames + a.frames() - 1);
-      text += format(
-          "    discs found:   %d of %d present (%.1f%%), every disc found in %d of %d "
-          "frames\n",
-          a.found(), a.present(), percent(a.found(), a.present()), a.framesAllFound(), a.frames());
-      text += format("    centre error:  %.3f px on average, %.3f px at most\n", a.meanError(),
-                     a.maxError());
-      text += format("    other regions: %d (centres matching no disc)\n", a.unmatched());
-      std::string perDisc;
-      for (std::size_t i = 0; i < a.idSwitchesPerDisc().size(); ++i) {
-        perDisc += format("%sdisc %zu: %d/%d", i == 0 ? "" : ", ", i + 1, a.idSwitchesPerDisc()[i],
-                          a.fragmentationsPerDisc()[i]);
-      }
-      text += format("    region ids:    %d id switches, %d fragmentations (%s)\n", a.idSwitches(),
-                     a.fragmentations(), perDisc.c_str());
-      if (a.touching() > 0) {
-        text += format("    not judged:    %d discs touching another (one region by design)\n",
-                       a.touching());
-      }
-    }
+  return text;
+}
+
+// The built-in scene's ground truth against what the plug-in found.
+std::string trackingLines(const AccuracyTally& a) {
+  if (a.frames() == 0) {
+    return format("  tracking:    not judged: the run is not longer than %d frames\n",
+                  kSettleFrames);
   }
-  text += format("  script calls: %d made", f.callsMade);
+  std::string text = format("  tracking:    frames %d to %d against the scene's ground truth\n",
+                            kSettleFrames, kSettleFrames + a.frames() - 1);
+  text += format(
+      "    discs found:   %d of %d present (%.1f%%), every disc found in %d of %d "
+      "frames\n",
+      a.found(), a.present(), percent(a.found(), a.present()), a.framesAllFound(), a.frames());
+  text += format("    centre error:  %.3f px on average, %.3f px at most\n", a.meanError(),
+                 a.maxError());
+  text += format("    other regions: %d (centres matching no disc)\n", a.unmatched());
+  std::string perDisc;
+  for (std::size_t i = 0; i < a.idSwitchesPerDisc().size(); ++i) {
+    perDisc += format("%sdisc %zu: %d/%d", i == 0 ? "" : ", ", i + 1, a.idSwitchesPerDisc()[i],
+                      a.fragmentationsPerDisc()[i]);
+  }
+  text += format("    region ids:    %d id switches, %d fragmentations (%s)\n", a.idSwitches(),
+                 a.fragmentations(), perDisc.c_str());
+  if (a.touching() > 0) {
+    text += format("    not judged:    %d discs touching another (one region by design)\n",
+                   a.touching());
+  }
+  return text;
+}
+
+// What scripts, the controls and the live outputs did, and where the results are.
+std::string controlLines(const RunFigures& f) {
+  std::string text = format("  script calls: %d made", f.callsMade);
   text += f.callsNotReached > 0
               ? format(", %d not made (their frame was not reached)\n", f.callsNotReached)
               : std::string("\n");
@@ -133,6 +135,20 @@ std::string summaryText(const RunFigures& f) {
   text += "  outputs in " + printable(f.folder) + ":";
   for (const std::string& name : f.outputs) text += " " + printable(name);
   return text + "\n";
+}
+
+}  // namespace
+
+std::string summaryText(const RunFigures& f) {
+  std::string text = "kinetiscan-play summary\n" + runLines(f);
+  const double frames = f.frames == 0 ? 1.0 : f.frames;
+  text += format("  regions:     %.2f per frame on average (min %d, max %d)\n",
+                 f.regionsTotal / frames, f.regionsMin, f.regionsMax);
+  text += format("  time:        %.3f ms per frame on average, %.3f ms at most\n",
+                 f.timeTotalMs / frames, f.timeMaxMs);
+  text += "               (delivery and analysis, script reads and calls, drawing four sprites)\n";
+  if (f.accuracy) text += trackingLines(*f.accuracy);
+  return text + controlLines(f);
 }
 
 }  // namespace kinetiscan::play
