@@ -299,19 +299,28 @@ long maxResidentKiB(const std::string& folder, const std::string& file) {
 }
 
 TEST_F(Videos, MemoryStaysFlatOverALongVideo) {
+#ifdef __SANITIZE_ADDRESS__
+  // AddressSanitizer's shadow and quarantine are no measure of ours: a long video there only
+  // shows that the decoder's road stays clean, which a tenth of it shows as well.
+  constexpr int kLongFrames = 2000;
+#else
+  constexpr int kLongFrames = 20000;
+#endif
   VideoFormat format;
   format.width = 32, format.height = 24, format.keyEvery = 250;
   format.frames = 500;
   make("short.mkv", format);
-  format.frames = 20000;
+  format.frames = kLongFrames;
   make("long.mkv", format);
   const long shortRun = maxResidentKiB(folder_.string(), "short.mkv");
   const long longRun = maxResidentKiB(folder_.string(), "long.mkv");
   ASSERT_GT(shortRun, 0);
   ASSERT_GT(longRun, 0);
-  std::printf("max resident size: %ld KiB over 500 frames, %ld KiB over 20000 frames\n", shortRun,
-              longRun);
+  std::printf("max resident size: %ld KiB over 500 frames, %ld KiB over %d frames\n", shortRun,
+              longRun, kLongFrames);
+#ifndef __SANITIZE_ADDRESS__
   EXPECT_LT(longRun, shortRun + 8 * 1024) << "memory grows with the video's length";
+#endif
 }
 
 }  // namespace
